@@ -1,0 +1,16 @@
+# Cross-compiles Windows x64 binaries with Debian's mingw-w64 (posix threading model).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(ULVEX_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${ULVEX_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ULVEX_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${ULVEX_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${ULVEX_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Windows programs built here run under Wine, in the build tree's private prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)

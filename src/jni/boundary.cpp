@@ -1,0 +1,68 @@
+#include "boundary.h"
+
+#include <cstdio>
+
+namespace ulvex {
+
+namespace {
+const char registryExceptionClass[] = "com/ulvex/kesp/tavik/common/win32/RegistryException";
+}
+
+ScopedUtfChars::ScopedUtfChars(JNIEnv* env, jstring string)
+    : env_(env),
+      string_(string),
+      bytes_(string != nullptr ? env->GetStringUTFChars(string, nullptr) : nullptr) {}
+
+ScopedUtfChars::~ScopedUtfChars() { release(); }
+
+void ScopedUtfChars::release() {
+    if (bytes_ != nullptr) {
+        env_->ReleaseStringUTFChars(string_, bytes_);
+        bytes_ = nullptr;
+    }
+}
+
+ScopedByteArrayElements::ScopedByteArrayElements(JNIEnv* env, jbyteArray array)
+    : env_(env),
+      array_(array),
+      elements_(array != nullptr ? env->GetByteArrayElements(array, nullptr) : nullptr) {}
+
+ScopedByteArrayElements::~ScopedByteArrayElements() {
+    if (elements_ != nullptr) {
+        env_->ReleaseByteArrayElements(array_, elements_, 0);
+    }
+}
+
+LocalText::~LocalText() {
+    if (text_ != nullptr) {
+        LocalFree(text_);
+    }
+}
+
+void throwRegistryException(JNIEnv* env, const char* message) {
+    jclass exceptionClass = env->FindClass(registryExceptionClass);
+    if (exceptionClass != nullptr) {
+        env->ThrowNew(exceptionClass, message);
+    }
+}
+
+LocalText systemErrorText(DWORD code) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
+                   nullptr);
+    return LocalText(text);
+}
+
+void throwRegistryExceptionForCode(JNIEnv* env, DWORD code) {
+    LocalText text = systemErrorText(code);
+    if (text.get() != nullptr) {
+        throwRegistryException(env, text.get());
+        return;
+    }
+    char fallback[32];
+    std::snprintf(fallback, sizeof fallback, "Windows error %lu", static_cast<unsigned long>(code));
+    throwRegistryException(env, fallback);
+}
+
+}  // namespace ulvex

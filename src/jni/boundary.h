@@ -1,0 +1,107 @@
+// The Java boundary shared by every export: library-wide values, the conversions of Java
+// values into Windows values and back, and scoped holders for converted strings and pinned
+// arrays.
+#pragma once
+
+#include <windows.h>
+
+#include <jni.h>
+
+namespace ulvex {
+
+// Written by the entry routine while Windows loads the library; only read afterwards.
+extern HINSTANCE moduleHandle;
+extern UINT_PTR windowClassAtom;
+
+// Handles travel as Java ints: sign-extended on the way in, low 32 bits on the way out.
+inline HANDLE handleFromJava(jint value) {
+    return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(value));
+}
+inline HWND windowFromJava(jint value) {
+    return reinterpret_cast<HWND>(static_cast<INT_PTR>(value));
+}
+inline HKEY keyFromJava(jint value) {
+    return reinterpret_cast<HKEY>(static_cast<INT_PTR>(value));
+}
+inline jint handleToJava(HANDLE handle) {
+    return static_cast<jint>(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(handle)));
+}
+inline jint windowToJava(HWND window) {
+    return static_cast<jint>(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(window)));
+}
+
+// Java ints cross as the same 32 bits in both directions.
+inline DWORD dwordFromJava(jint value) { return static_cast<DWORD>(value); }
+inline jint dwordToJava(DWORD value) { return static_cast<jint>(value); }
+
+// A truth value the library works out itself.
+inline jboolean booleanToJava(bool value) { return value ? JNI_TRUE : JNI_FALSE; }
+// A Windows BOOL handed back as a Java boolean keeps its low byte.
+inline jboolean windowsBoolToJava(BOOL value) { return static_cast<jboolean>(value & 0xFF); }
+// A Java boolean argument is true when its byte is not 0.
+inline bool booleanFromJava(jboolean value) { return value != 0; }
+
+// Modified UTF-8 bytes of a Java string, converted once and released once. A null reference
+// is not converted; get() is then null, as it is when the virtual machine cannot convert.
+class ScopedUtfChars {
+public:
+    ScopedUtfChars(JNIEnv* env, jstring string);
+    ~ScopedUtfChars();
+    ScopedUtfChars(const ScopedUtfChars&) = delete;
+    ScopedUtfChars& operator=(const ScopedUtfChars&) = delete;
+
+    const char* get() const { return bytes_; }
+    // Releases now rather than at scope exit.
+    void release();
+
+private:
+    JNIEnv* env_;
+    jstring string_;
+    const char* bytes_;
+};
+
+// The elements of a Java byte[], pinned once and released once with mode 0 (copy back, free).
+// A null array is not pinned; get() is then null, as it is when the virtual machine refuses.
+class ScopedByteArrayElements {
+public:
+    ScopedByteArrayElements(JNIEnv* env, jbyteArray array);
+    ~ScopedByteArrayElements();
+    ScopedByteArrayElements(const ScopedByteArrayElements&) = delete;
+    ScopedByteArrayElements& operator=(const ScopedByteArrayElements&) = delete;
+
+    jbyte* get() const { return elements_; }
+
+private:
+    JNIEnv* env_;
+    jbyteArray array_;
+    jbyte* elements_;
+};
+
+// Text allocated by the system with LocalAlloc, freed with LocalFree.
+class LocalText {
+public:
+    explicit LocalText(char* text = nullptr) : text_(text) {}
+    ~LocalText();
+    LocalText(LocalText&& other) noexcept : text_(other.text_) { other.text_ = nullptr; }
+    LocalText& operator=(LocalText&&) = delete;
+    LocalText(const LocalText&) = delete;
+    LocalText& operator=(const LocalText&) = delete;
+
+    const char* get() const { return text_; }
+
+private:
+    char* text_;
+};
+
+// Makes RegistryException pending with `message`. Control comes back to the caller, which goes
+// on to its ordinary end. When the class cannot be found its NoClassDefFoundError stays pending.
+void throwRegistryException(JNIEnv* env, const char* message);
+
+// The system's message text for a Windows error code, or an empty holder when there is none.
+LocalText systemErrorText(DWORD code);
+
+// Raises RegistryException with the system's text for `code`, or with "Windows error <code>"
+// when the system has no text for it.
+void throwRegistryExceptionForCode(JNIEnv* env, DWORD code);
+
+}  // namespace ulvex

@@ -1,0 +1,76 @@
+// Releases that also run when a structured exception unwinds an export.
+//
+// GCC's SEH personality lets every exception that is not a C++ throw pass a mingw frame
+// without running its destructors. Exports that must release their temporaries on every exit
+// run their body through runGuarded(): a frame with an unwind handler of our own. Holders
+// derived from UnwindRelease register themselves while they live; when an unwind passes the
+// guarded frame, the handler releases every holder registered inside it, innermost first.
+#pragma once
+
+#include <windows.h>
+
+#include <jni.h>
+
+#include <cstddef>
+#include <initializer_list>
+
+namespace ulvex {
+
+class UnwindRelease {
+public:
+    UnwindRelease(const UnwindRelease&) = delete;
+    UnwindRelease& operator=(const UnwindRelease&) = delete;
+
+    // Called by the unwind handler for a holder whose scope a structured exception unwinds.
+    virtual void releaseOnUnwind() = 0;
+
+protected:
+    UnwindRelease();
+    // Unregisters; a derived destructor releases first, then this runs.
+    ~UnwindRelease();
+
+private:
+    friend void releaseRegisteredSince(UnwindRelease*);
+    UnwindRelease* outer_;
+    bool registered_;
+};
+
+// Up to five Java strings, converted in order and released in the same order. Conversion
+// stops at the first null reference or failed conversion: nothing after it is converted, so
+// no JNI call follows a conversion that left an exception pending.
+class GuardedStrings final : public UnwindRelease {
+public:
+    static constexpr std::size_t capacity = 5;
+
+    GuardedStrings(JNIEnv* env, std::initializer_list<jstring> strings);
+    ~GuardedStrings();
+
+    // Every string was converted.
+    bool complete() const { return converted_ == requested_; }
+    // The converted bytes, or null when that string was not converted.
+    const char* operator[](std::size_t index) const {
+        return index < converted_ ? bytes_[index] : nullptr;
+    }
+
+    void releaseOnUnwind() override { releaseAll(); }
+
+private:
+    void releaseAll();
+
+    JNIEnv* env_;
+    jstring strings_[capacity];
+    const char* bytes_[capacity];
+    std::size_t requested_;
+    std::size_t converted_;
+};
+
+// Calls call(context) in a frame whose unwind handler releases the holders registered inside.
+void runGuardedCall(void (*call)(void*), void* context);
+
+template <typename Body>
+void runGuarded(Body&& body) {
+    runGuardedCall([](void* context) { (*static_cast<Body*>(context))(); },
+                   static_cast<void*>(&body));
+}
+
+}  // namespace ulvex

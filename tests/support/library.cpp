@@ -1,0 +1,23 @@
+#include "library.h"
+
+#include <gtest/gtest.h>
+
+namespace jnitest {
+
+Library::Library(const char* path) : module_(LoadLibraryA(path)) {
+    EXPECT_NE(module_, nullptr) << "LoadLibraryA(" << path << ") failed: " << GetLastError();
+}
+
+Library::~Library() {
+    if (module_ != nullptr) {
+        FreeLibrary(module_);
+    }
+}
+
+FARPROC Library::address(const char* name) const {
+    FARPROC found = module_ != nullptr ? GetProcAddress(module_, name) : nullptr;
+    EXPECT_NE(found, nullptr) << "missing export " << name;
+    return found;
+}
+
+}  // namespace jnitest
