@@ -1,0 +1,9 @@
+// The probe: loads the fresh DLL through the JNI host and prints a few live answers, one line
+// per family.
+#pragma once
+
+#include "jni_host.h"
+#include "library.h"
+
+void probeExports(const jnitest::Library& library);
+void probeEnvironment(jnitest::JniHost& host, const jnitest::Library& library);
