@@ -1,0 +1,303 @@
+// Input the caller should not pass, and calls left abnormally: nothing reaches Windows, nothing
+// past an array is touched, and every converted name is released.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "import_hook.h"
+#include "pipe_support.h"
+#include "seh.h"
+
+namespace {
+
+using pipetest::Bytes;
+
+int readCalls;
+int writeCalls;
+DWORD lastTransferCount;
+
+BOOL WINAPI countingReadFile(HANDLE, LPVOID, DWORD count, LPDWORD read, LPOVERLAPPED) {
+    ++readCalls;
+    lastTransferCount = count;
+    *read = 0;
+    return TRUE;
+}
+
+BOOL WINAPI countingWriteFile(HANDLE, LPCVOID, DWORD count, LPDWORD written, LPOVERLAPPED) {
+    ++writeCalls;
+    lastTransferCount = count;
+    *written = count;
+    return TRUE;
+}
+
+class BadInput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        readCalls = 0;
+        writeCalls = 0;
+    }
+
+    jnitest::Library library;
+    pipetest::WinPipe pipe{library};
+    jnitest::JniHost host;
+    jnitest::ImportHook readHook{library.handle(), "KERNEL32.dll", "ReadFile", &countingReadFile};
+    jnitest::ImportHook writeHook{library.handle(), "KERNEL32.dll", "WriteFile",
+                                  &countingWriteFile};
+};
+
+struct BufferCase {
+    const char* name;
+    int length;  // -1: a null array
+    jint count;
+    bool elementsUnavailable;
+};
+
+const BufferCase refusedBuffers[] = {
+    {"NullArray", -1, 1, false},
+    {"NullArrayCountZero", -1, 0, false},
+    {"NegativeCount", 8, -1, false},
+    {"MostNegativeCount", 8, INT_MIN, false},
+    {"CountOnePastEnd", 8, 9, false},
+    {"LargestCount", 8, INT_MAX, false},
+    {"EmptyArrayCountOne", 0, 1, false},
+    {"ElementsUnavailable", 8, 8, true},
+};
+
+class RefusedBuffer : public BadInput, public ::testing::WithParamInterface<BufferCase> {
+protected:
+    jbyteArray array() {
+        const BufferCase& c = GetParam();
+        return c.length < 0 ? nullptr
+                            : host.byteArray(Bytes(static_cast<std::size_t>(c.length), 0x5A));
+    }
+
+    void checkUntouched(jbyteArray array) {
+        const BufferCase& c = GetParam();
+        EXPECT_EQ(readCalls + writeCalls, 0) << "a Windows transfer was made";
+        EXPECT_EQ(host.arrayPins(), 0);
+        if (array != nullptr) {
+            EXPECT_TRUE(host.guardIntact(array));
+            EXPECT_EQ(host.bytes(array), Bytes(static_cast<std::size_t>(c.length), 0x5A));
+        }
+        if (c.elementsUnavailable) {
+            EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
+            host.clearException();
+        } else {
+            EXPECT_FALSE(host.exceptionPending());
+            for (const std::string& call : host.calls()) {
+                EXPECT_NE(call, "GetByteArrayElements");
+            }
+        }
+    }
+};
+
+TEST_P(RefusedBuffer, ReadFailsWithoutTouchingThePipeOrTheArray) {
+    if (GetParam().elementsUnavailable) {
+        host.failGetByteArrayElements();
+    }
+    jbyteArray buffer = array();
+    EXPECT_EQ(host.call(pipe.read, 4, buffer, GetParam().count), -1);
+    checkUntouched(buffer);
+}
+
+TEST_P(RefusedBuffer, WriteFailsWithoutTouchingThePipeOrTheArray) {
+    if (GetParam().elementsUnavailable) {
+        host.failGetByteArrayElements();
+    }
+    jbyteArray buffer = array();
+    EXPECT_EQ(host.call(pipe.write, 4, buffer, GetParam().count), 0);
+    checkUntouched(buffer);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RefusedBuffer, ::testing::ValuesIn(refusedBuffers),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BadInput, CountZeroGoesToWindows) {
+    const int lengths[] = {0, 8};
+    for (int length : lengths) {
+        jbyteArray buffer = host.byteArray(Bytes(static_cast<std::size_t>(length), 0x5A));
+        lastTransferCount = 99;
+        EXPECT_EQ(host.call(pipe.read, 4, buffer, 0), 0);
+        EXPECT_EQ(lastTransferCount, 0u);
+        lastTransferCount = 99;
+        EXPECT_EQ(host.call(pipe.write, 4, buffer, 0), 0);
+        EXPECT_EQ(lastTransferCount, 0u);
+        EXPECT_TRUE(host.guardIntact(buffer));
+    }
+    EXPECT_EQ(readCalls, 2);
+    EXPECT_EQ(writeCalls, 2);
+}
+
+TEST_F(BadInput, WholeArrayIsAValidCount) {
+    jbyteArray buffer = host.byteArray(Bytes(8, 0x5A));
+    EXPECT_EQ(host.call(pipe.write, 4, buffer, 8), 8);
+    EXPECT_EQ(lastTransferCount, 8u);
+    EXPECT_EQ(host.call(pipe.read, 4, buffer, 8), 0);
+    EXPECT_EQ(lastTransferCount, 8u);
+    EXPECT_EQ(host.arrayPins(), 2);
+    EXPECT_EQ(host.arrayReleases(), 2);
+}
+
+// Calls of the name-taking imports; none may happen when the name is not converted.
+int nameCalls;
+
+HANDLE WINAPI countingCreateNamedPipeA(LPCSTR, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                                       LPSECURITY_ATTRIBUTES) {
+    ++nameCalls;
+    return INVALID_HANDLE_VALUE;
+}
+HANDLE WINAPI countingCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                  HANDLE) {
+    ++nameCalls;
+    return INVALID_HANDLE_VALUE;
+}
+BOOL WINAPI countingWaitNamedPipeA(LPCSTR, DWORD) {
+    ++nameCalls;
+    return TRUE;
+}
+BOOL WINAPI countingSetNamedPipeHandleState(HANDLE, LPDWORD, LPDWORD, LPDWORD) {
+    ++nameCalls;
+    return TRUE;
+}
+
+class NameNotConverted : public BadInput {
+protected:
+    void SetUp() override { nameCalls = 0; }
+
+    // The three name-taking exports with a name; their results as ints.
+    jint createNamedPipe(jstring name) {
+        return host.call(pipe.createNamedPipe, name, pipetest::duplexAccess, 1, 0, 0, 0);
+    }
+    jint createFile(jstring name) {
+        return host.call(pipe.createFile, name, pipetest::readWriteAccess);
+    }
+    jint waitForPipe(jstring name) { return host.call(pipe.waitForPipe, name, -1); }
+
+    jnitest::ImportHook createHook{library.handle(), "KERNEL32.dll", "CreateNamedPipeA",
+                                   &countingCreateNamedPipeA};
+    jnitest::ImportHook openHook{library.handle(), "KERNEL32.dll", "CreateFileA",
+                                 &countingCreateFileA};
+    jnitest::ImportHook waitHook{library.handle(), "KERNEL32.dll", "WaitNamedPipeA",
+                                 &countingWaitNamedPipeA};
+    jnitest::ImportHook modeHook{library.handle(), "KERNEL32.dll", "SetNamedPipeHandleState",
+                                 &countingSetNamedPipeHandleState};
+};
+
+TEST_F(NameNotConverted, FailedConversionMakesNoWindowsCall) {
+    jstring name = host.string("\\\\.\\pipe\\unconverted");
+    host.failConversion(1);
+    EXPECT_EQ(createNamedPipe(name), -1);
+    EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
+    host.clearException();
+    host.failConversion(1);
+    EXPECT_EQ(createFile(name), -1);
+    EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
+    host.clearException();
+    host.failConversion(1);
+    EXPECT_EQ(waitForPipe(name), JNI_FALSE);
+    EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
+    host.clearException();
+    EXPECT_EQ(nameCalls, 0);
+    EXPECT_EQ(host.stringReleases(), 0);
+}
+
+TEST_F(NameNotConverted, NullNameMakesNoConversionAndNoWindowsCall) {
+    EXPECT_EQ(createNamedPipe(nullptr), -1);
+    EXPECT_EQ(createFile(nullptr), -1);
+    EXPECT_EQ(waitForPipe(nullptr), JNI_FALSE);
+    EXPECT_EQ(nameCalls, 0);
+    EXPECT_EQ(host.conversions(), 0);
+    EXPECT_FALSE(host.exceptionPending());
+}
+
+// Replacement imports that raise a structured exception instead of returning; each counts
+// the raises, so that an exception from anywhere else shows.
+int raises;
+
+HANDLE WINAPI raisingCreateNamedPipeA(LPCSTR, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                                      LPSECURITY_ATTRIBUTES) {
+    ++raises;
+    jnitest::raiseTestException();
+}
+HANDLE WINAPI raisingCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                 HANDLE) {
+    ++raises;
+    jnitest::raiseTestException();
+}
+BOOL WINAPI raisingWaitNamedPipeA(LPCSTR, DWORD) {
+    ++raises;
+    jnitest::raiseTestException();
+}
+
+struct RaisingCall {
+    JNIEnv* env;
+    jclass receiver;
+    const pipetest::WinPipe* pipe;
+    jstring name;
+    int which;  // 0 createNamedPipe, 1 createFile, 2 waitForPipe
+};
+
+void callRaising(void* context) {
+    const RaisingCall& call = *static_cast<RaisingCall*>(context);
+    switch (call.which) {
+        case 0:
+            call.pipe->createNamedPipe(call.env, call.receiver, call.name, 3, 1, 0, 0, 0);
+            break;
+        case 1:
+            call.pipe->createFile(call.env, call.receiver, call.name, 0);
+            break;
+        default:
+            call.pipe->waitForPipe(call.env, call.receiver, call.name, 0);
+            break;
+    }
+}
+
+struct RaisingCase {
+    const char* name;
+    const char* import;
+    const void* replacement;
+    int which;
+};
+
+class StructuredException : public ::testing::TestWithParam<RaisingCase> {
+protected:
+    jnitest::Library library;
+    pipetest::WinPipe pipe{library};
+    jnitest::JniHost host;
+};
+
+TEST_P(StructuredException, LeavingTheExportStillReleasesTheName) {
+    const RaisingCase& c = GetParam();
+    jstring name = host.string("\\\\.\\pipe\\raising");
+    {
+        jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", c.import, c.replacement);
+        raises = 0;
+        for (int round = 1; round <= 2; ++round) {
+            RaisingCall call{host.env(), host.receiver(), &pipe, name, c.which};
+            ASSERT_TRUE(jnitest::catchesStructuredException(&callRaising, &call));
+            EXPECT_EQ(raises, round) << "the exception did not come from the import";
+            EXPECT_EQ(host.conversions(), round);
+            EXPECT_EQ(host.stringReleases(), round) << "name not released by the unwind";
+            EXPECT_EQ(host.heldPins(), 0);
+        }
+    }
+    EXPECT_EQ(host.call(pipe.waitForPipe, host.string("\\\\.\\pipe\\ulvex-test-absent"), 10),
+              JNI_FALSE)
+        << "an ordinary call after the unwinds";
+    EXPECT_EQ(host.stringReleases(), 3);
+    EXPECT_TRUE(host.violations().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exports, StructuredException,
+    ::testing::Values(
+        RaisingCase{"createNamedPipe", "CreateNamedPipeA",
+                    reinterpret_cast<const void*>(&raisingCreateNamedPipeA), 0},
+        RaisingCase{"createFile", "CreateFileA",
+                    reinterpret_cast<const void*>(&raisingCreateFileA), 1},
+        RaisingCase{"waitForPipe", "WaitNamedPipeA",
+                    reinterpret_cast<const void*>(&raisingWaitNamedPipeA), 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

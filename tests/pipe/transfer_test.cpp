@@ -1,0 +1,207 @@
+// read and write on connected message-mode pipes: message boundaries, pieces of long messages,
+// empty messages, closed ends, and what Windows reports handed back unchanged.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "import_hook.h"
+#include "pipe_support.h"
+
+namespace {
+
+using pipetest::Bytes;
+using pipetest::bytesOf;
+using pipetest::pattern;
+
+class Transfer : public ::testing::Test {
+protected:
+    void SetUp() override { pipetest::connectPair(host, pipe, pair, "transfer"); }
+
+    Bytes slice(const Bytes& bytes, std::size_t from, std::size_t to) {
+        return Bytes(bytes.begin() + from, bytes.begin() + to);
+    }
+
+    jnitest::Library library;
+    pipetest::WinPipe pipe{library};
+    jnitest::JniHost host;
+    pipetest::Transfer transfer{host, pipe};
+    pipetest::ConnectedPipe pair;
+};
+
+TEST_F(Transfer, LongerMessageArrivesInPiecesAndTheNextReadContinuesIt) {
+    ASSERT_EQ(transfer.write(pair.client.get(), bytesOf("0123456789")), 10);
+    ASSERT_EQ(transfer.write(pair.client.get(), bytesOf("next")), 4);
+
+    pipetest::ReadOutcome first = transfer.read(pair.server.get(), 8, 4);
+    EXPECT_EQ(first.result, 4);
+    EXPECT_EQ(slice(first.bytes, 0, 4), bytesOf("0123"));
+    EXPECT_EQ(slice(first.bytes, 4, 8), Bytes(4, 0xEE)) << "bytes after count were written";
+    EXPECT_TRUE(first.guardIntact);
+
+    pipetest::ReadOutcome second = transfer.read(pair.server.get(), 4);
+    EXPECT_EQ(second.result, 4);
+    EXPECT_EQ(second.bytes, bytesOf("4567"));
+
+    pipetest::ReadOutcome rest = transfer.read(pair.server.get(), 100);
+    EXPECT_EQ(rest.result, 2);
+    EXPECT_EQ(slice(rest.bytes, 0, 2), bytesOf("89"));
+
+    pipetest::ReadOutcome next = transfer.read(pair.server.get(), 100);
+    EXPECT_EQ(next.result, 4);
+    EXPECT_EQ(slice(next.bytes, 0, 4), bytesOf("next"));
+}
+
+TEST_F(Transfer, MessageOfExactlyCountBytesArrivesWhole) {
+    const Bytes message = pattern(16, 3);
+    ASSERT_EQ(transfer.write(pair.server.get(), message), 16);
+    ASSERT_EQ(transfer.write(pair.server.get(), bytesOf("x")), 1);
+
+    pipetest::ReadOutcome exact = transfer.read(pair.client.get(), 16);
+    EXPECT_EQ(exact.result, 16);
+    EXPECT_EQ(exact.bytes, message);
+    EXPECT_TRUE(exact.guardIntact);
+
+    pipetest::ReadOutcome next = transfer.read(pair.client.get(), 16);
+    EXPECT_EQ(next.result, 1);
+    EXPECT_EQ(next.bytes[0], 'x');
+}
+
+TEST_F(Transfer, ZeroLengthMessageReadsAsZeroNotFailure) {
+    ASSERT_EQ(transfer.write(pair.client.get(), Bytes{}), 0);
+    ASSERT_EQ(transfer.write(pair.client.get(), bytesOf("after")), 5);
+
+    EXPECT_EQ(transfer.read(pair.server.get(), 16).result, 0);
+    pipetest::ReadOutcome after = transfer.read(pair.server.get(), 16);
+    EXPECT_EQ(after.result, 5);
+    EXPECT_EQ(slice(after.bytes, 0, 5), bytesOf("after"));
+}
+
+TEST_F(Transfer, ZeroCountReadLeavesTheMessageWaiting) {
+    ASSERT_EQ(transfer.write(pair.client.get(), bytesOf("abc")), 3);
+
+    pipetest::ReadOutcome none = transfer.read(pair.server.get(), 4, 0);
+    EXPECT_EQ(none.result, 0);
+    EXPECT_EQ(none.bytes, Bytes(4, 0xEE));
+
+    pipetest::ReadOutcome whole = transfer.read(pair.server.get(), 3);
+    EXPECT_EQ(whole.result, 3);
+    EXPECT_EQ(whole.bytes, bytesOf("abc"));
+}
+
+TEST_F(Transfer, ClientEndReadsMessageBoundaries) {
+    ASSERT_EQ(transfer.write(pair.server.get(), bytesOf("one")), 3);
+    ASSERT_EQ(transfer.write(pair.server.get(), bytesOf("two")), 3);
+
+    pipetest::ReadOutcome first = transfer.read(pair.client.get(), 64);
+    EXPECT_EQ(first.result, 3) << "the client end reads bytes, not messages";
+    EXPECT_EQ(slice(first.bytes, 0, 3), bytesOf("one"));
+}
+
+// Which end goes away, and which end then reads.
+struct ClosedEndCase {
+    const char* name;
+    bool closeClient;     // else the server end is closed or disconnected
+    bool disconnectOnly;  // the server disconnects instead of closing
+};
+
+class ReadAfterClose : public Transfer, public ::testing::WithParamInterface<ClosedEndCase> {};
+
+TEST_P(ReadAfterClose, Fails) {
+    const ClosedEndCase& c = GetParam();
+    ASSERT_EQ(transfer.write(pair.client.get(), bytesOf("unread")), 6);
+    jint reader = 0;
+    if (c.closeClient) {
+        ASSERT_NE(host.call(pipe.closeHandle, pair.client.release()), 0);
+        ASSERT_EQ(transfer.read(pair.server.get(), 64).result, 6) << "data written before close";
+        reader = pair.server.get();
+    } else if (c.disconnectOnly) {
+        ASSERT_NE(host.call(pipe.disconnect, pair.server.get()), 0);
+        reader = pair.server.get();
+    } else {
+        ASSERT_NE(host.call(pipe.closeHandle, pair.server.release()), 0);
+        reader = pair.client.get();
+    }
+    pipetest::ReadOutcome outcome = transfer.read(reader, 64);
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_TRUE(outcome.guardIntact);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, ReadAfterClose,
+                         ::testing::Values(ClosedEndCase{"ClientClosed", true, false},
+                                           ClosedEndCase{"ServerDisconnected", false, true},
+                                           ClosedEndCase{"ServerClosed", false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What a replacement WriteFile or ReadFile reports, and what the export must make of it.
+struct Reported {
+    BOOL succeeded;
+    DWORD error;
+    DWORD bytes;
+};
+
+Reported reported;
+HANDLE seenHandle;
+DWORD seenCount;
+
+BOOL WINAPI reportingWriteFile(HANDLE file, LPCVOID, DWORD count, LPDWORD written, LPOVERLAPPED) {
+    seenHandle = file;
+    seenCount = count;
+    *written = reported.bytes;
+    SetLastError(reported.error);
+    return reported.succeeded;
+}
+
+BOOL WINAPI reportingReadFile(HANDLE file, LPVOID, DWORD count, LPDWORD read, LPOVERLAPPED) {
+    seenHandle = file;
+    seenCount = count;
+    *read = reported.bytes;
+    SetLastError(reported.error);
+    return reported.succeeded;
+}
+
+struct ReportCase {
+    Reported reported;
+    jint expected;
+};
+
+TEST_F(Transfer, WriteReturnsTheCountWriteFileReports) {
+    const ReportCase cases[] = {
+        {{TRUE, 0, 10}, 10},
+        {{TRUE, 0, 3}, 3},
+        {{TRUE, 0, 0}, 0},
+        {{FALSE, ERROR_NO_DATA, 5}, 0},
+        {{FALSE, ERROR_MORE_DATA, 10}, 0},
+    };
+    jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "WriteFile", &reportingWriteFile);
+    for (const ReportCase& c : cases) {
+        reported = c.reported;
+        seenCount = 0;
+        EXPECT_EQ(transfer.write(pair.server.get(), pattern(10, 1)), c.expected)
+            << "WriteFile gave " << c.reported.succeeded << " with " << c.reported.bytes;
+        EXPECT_EQ(seenCount, 10u);
+        EXPECT_EQ(seenHandle, pipetest::widened(pair.server.get()));
+    }
+}
+
+TEST_F(Transfer, ReadCountsMoreDataAsSuccessAndNothingElse) {
+    const ReportCase cases[] = {
+        {{TRUE, 0, 7}, 7},
+        {{TRUE, 0, 0}, 0},
+        {{FALSE, ERROR_MORE_DATA, 8}, 8},
+        {{FALSE, ERROR_MORE_DATA, 0}, 0},
+        {{FALSE, ERROR_BROKEN_PIPE, 0}, -1},
+        {{FALSE, ERROR_PIPE_NOT_CONNECTED, 8}, -1},
+    };
+    jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "ReadFile", &reportingReadFile);
+    for (const ReportCase& c : cases) {
+        reported = c.reported;
+        seenCount = 0;
+        EXPECT_EQ(transfer.read(pair.client.get(), 8).result, c.expected)
+            << "ReadFile gave " << c.reported.succeeded << " error " << c.reported.error
+            << " bytes " << c.reported.bytes;
+        EXPECT_EQ(seenCount, 8u);
+        EXPECT_EQ(seenHandle, pipetest::widened(pair.client.get()));
+    }
+}
+
+}  // namespace
