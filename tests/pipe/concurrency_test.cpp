@@ -60,8 +60,8 @@ struct Tally {
 
 // The text of one message: who sent it, in which session, and a length that varies.
 Bytes message(int client, int session, int index) {
-    std::string text = "client " + std::to_string(client) + " session " +
-                       std::to_string(session) + " message " + std::to_string(index) + " ";
+    std::string text = "client " + std::to_string(client) + " session " + std::to_string(session) +
+                       " message " + std::to_string(index) + " ";
     text.append(static_cast<std::size_t>((client * 131 + session * 17 + index * 389) % 3000),
                 static_cast<char>('a' + index));
     return bytesOf(text);

@@ -212,8 +212,8 @@ LPDWORD collectionTimeout;
 decltype(&SetNamedPipeHandleState) realSetNamedPipeHandleState;
 
 HANDLE WINAPI recordingCreateFileA(LPCSTR name, DWORD access, DWORD share,
-                                   LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                                   DWORD flags, HANDLE temp) {
+                                   LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                   HANDLE temp) {
     fileOpening = {name, access, share, disposition, flags, security, temp};
     return INVALID_HANDLE_VALUE;
 }
@@ -251,8 +251,8 @@ TEST_F(ClientEnd, OpeningAPipeSetsMessageReadMode) {
     EXPECT_EQ(collectionCount, nullptr);
     EXPECT_EQ(collectionTimeout, nullptr);
     DWORD state = 0;
-    ASSERT_TRUE(GetNamedPipeHandleStateA(pipetest::widened(client.get()), &state, nullptr,
-                                         nullptr, nullptr, nullptr, 0));
+    ASSERT_TRUE(GetNamedPipeHandleStateA(pipetest::widened(client.get()), &state, nullptr, nullptr,
+                                         nullptr, nullptr, 0));
     EXPECT_EQ(state & PIPE_READMODE_MESSAGE, static_cast<DWORD>(PIPE_READMODE_MESSAGE));
 }
 
@@ -291,8 +291,8 @@ TEST_F(ClientEnd, OrdinaryFileOpensInItsDefaultMode) {
     WriteFile(writer, content, sizeof content - 1, &written, nullptr);
     CloseHandle(writer);
 
-    OwnedHandle file(host.call(pipe.createFile, host.string(path),
-                               static_cast<jint>(GENERIC_READ)));
+    OwnedHandle file(
+        host.call(pipe.createFile, host.string(path), static_cast<jint>(GENERIC_READ)));
     ASSERT_GE(file.get(), 0);
     EXPECT_EQ(modeChanges, 1) << "the mode change is tried and its failure ignored";
     EXPECT_EQ(GetFileType(pipetest::widened(file.get())), static_cast<DWORD>(FILE_TYPE_DISK));

@@ -31,7 +31,9 @@ BOOL WINAPI recordingCloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-HANDLE fromBits(UINT_PTR bits) { return reinterpret_cast<HANDLE>(bits); }
+HANDLE fromBits(UINT_PTR bits) {
+    return reinterpret_cast<HANDLE>(bits);
+}
 
 struct RoundTrip {
     UINT_PTR made;
@@ -126,7 +128,9 @@ TEST_F(Handles, PassThroughFunctionsHandWindowsEveryValue) {
     checkPassThrough<2>(host, library, pipe.closeHandle, "CloseHandle");
 }
 
-BOOL WINAPI wideBool(HANDLE) { return 0x12345; }
+BOOL WINAPI wideBool(HANDLE) {
+    return 0x12345;
+}
 
 TEST_F(Handles, PassThroughFunctionsKeepAllBitsOfTheAnswer) {
     const std::pair<jint (*)(JNIEnv*, jclass, jint), const char*> functions[] = {
@@ -147,7 +151,8 @@ TEST_F(Handles, FlushWaitsForTheReaderAndDisconnectEndsTheConnection) {
     ASSERT_EQ(transfer.write(pair.server.get(), pipetest::bytesOf("flush me")), 8);
     jnitest::JniHost readerHost;  // the reading thread's environment
     pipetest::ReadOutcome seen{};
-    std::thread reader([&] { seen = pipetest::Transfer(readerHost, pipe).read(pair.client.get(), 16); });
+    std::thread reader(
+        [&] { seen = pipetest::Transfer(readerHost, pipe).read(pair.client.get(), 16); });
     EXPECT_NE(host.call(pipe.flushFileBuffers, pair.server.get()), 0);
     reader.join();
     EXPECT_EQ(seen.result, 8);

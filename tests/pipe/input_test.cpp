@@ -54,14 +54,10 @@ struct BufferCase {
 };
 
 const BufferCase refusedBuffers[] = {
-    {"NullArray", -1, 1, false},
-    {"NullArrayCountZero", -1, 0, false},
-    {"NegativeCount", 8, -1, false},
-    {"MostNegativeCount", 8, INT_MIN, false},
-    {"CountOnePastEnd", 8, 9, false},
-    {"LargestCount", 8, INT_MAX, false},
-    {"EmptyArrayCountOne", 0, 1, false},
-    {"ElementsUnavailable", 8, 8, true},
+    {"NullArray", -1, 1, false},         {"NullArrayCountZero", -1, 0, false},
+    {"NegativeCount", 8, -1, false},     {"MostNegativeCount", 8, INT_MIN, false},
+    {"CountOnePastEnd", 8, 9, false},    {"LargestCount", 8, INT_MAX, false},
+    {"EmptyArrayCountOne", 0, 1, false}, {"ElementsUnavailable", 8, 8, true},
 };
 
 class RefusedBuffer : public BadInput, public ::testing::WithParamInterface<BufferCase> {
@@ -291,13 +287,12 @@ TEST_P(StructuredException, LeavingTheExportStillReleasesTheName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Exports, StructuredException,
-    ::testing::Values(
-        RaisingCase{"createNamedPipe", "CreateNamedPipeA",
-                    reinterpret_cast<const void*>(&raisingCreateNamedPipeA), 0},
-        RaisingCase{"createFile", "CreateFileA",
-                    reinterpret_cast<const void*>(&raisingCreateFileA), 1},
-        RaisingCase{"waitForPipe", "WaitNamedPipeA",
-                    reinterpret_cast<const void*>(&raisingWaitNamedPipeA), 2}),
+    ::testing::Values(RaisingCase{"createNamedPipe", "CreateNamedPipeA",
+                                  reinterpret_cast<const void*>(&raisingCreateNamedPipeA), 0},
+                      RaisingCase{"createFile", "CreateFileA",
+                                  reinterpret_cast<const void*>(&raisingCreateFileA), 1},
+                      RaisingCase{"waitForPipe", "WaitNamedPipeA",
+                                  reinterpret_cast<const void*>(&raisingWaitNamedPipeA), 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

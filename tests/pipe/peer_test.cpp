@@ -92,8 +92,8 @@ void serveEcho(jnitest::JniHost& host, const pipetest::WinPipe& pipe, jint serve
 class OtherEnd : public ::testing::Test {
 protected:
     jint createServer(const std::string& name, jint openMode) {
-        return host.call(pipe.createNamedPipe, host.string(name), openMode, 1,
-                         pipetest::bufferSize, pipetest::bufferSize, 1000);
+        return host.call(pipe.createNamedPipe, host.string(name), openMode, 1, pipetest::bufferSize,
+                         pipetest::bufferSize, 1000);
     }
 
     // One whole message read in pieces of at most `count` bytes.
@@ -127,8 +127,8 @@ TEST_F(OtherEnd, ThreadOfTheSameProcessEchoesEveryMessage) {
     {
         JoinedThread serverThread([&] { serveEcho(serverHost, pipe, server.get(), log); });
         ASSERT_TRUE(host.call(pipe.waitForPipe, host.string(name), 5000));
-        pipetest::OwnedHandle client(host.call(pipe.createFile, host.string(name),
-                                               pipetest::readWriteAccess));
+        pipetest::OwnedHandle client(
+            host.call(pipe.createFile, host.string(name), pipetest::readWriteAccess));
         ASSERT_GE(client.get(), 0);
         for (std::size_t i = 0; i < std::size(lengths); ++i) {
             const Bytes message = pattern(lengths[i], static_cast<std::uint8_t>(i));

@@ -35,9 +35,13 @@ std::string uniquePipeName(std::string_view purpose) {
            std::string(purpose) + "-" + std::to_string(++serial);
 }
 
-Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes bytesOf(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
 
-std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string textOf(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 Bytes pattern(std::size_t length, std::uint8_t seed) {
     Bytes bytes(length);
@@ -47,7 +51,9 @@ Bytes pattern(std::size_t length, std::uint8_t seed) {
     return bytes;
 }
 
-OwnedHandle::~OwnedHandle() { reset(-1); }
+OwnedHandle::~OwnedHandle() {
+    reset(-1);
+}
 
 void OwnedHandle::reset(jint handle) {
     if (handle_ != -1) {

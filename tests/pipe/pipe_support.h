@@ -30,16 +30,14 @@ struct WinPipe {
         createNamedPipe;
     decltype(&Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_connectNamedPipe)
         connectNamedPipe;
-    decltype(&Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_waitForPipe)
-        waitForPipe;
+    decltype(&Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_waitForPipe) waitForPipe;
     decltype(&Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createFile) createFile;
     decltype(&Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_read) read;
     decltype(&Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_write) write;
     decltype(&Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_flushFileBuffers)
         flushFileBuffers;
     decltype(&Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_disconnect) disconnect;
-    decltype(&Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_closeHandle)
-        closeHandle;
+    decltype(&Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_closeHandle) closeHandle;
 };
 
 // "\\.\pipe\ulvex-test-<process id>-<purpose>-<serial>", new at every call.
