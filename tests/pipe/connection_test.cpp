@@ -194,7 +194,13 @@ TEST_F(Connection, CreateNamedPipePassesItsArgumentsInMessageMode) {
 
 TEST_F(Connection, CreateNamedPipeWithANameWindowsRefusesGivesNoHandle) {
     EXPECT_EQ(createServer("not a pipe name"), -1);
-    EXPECT_EQ(createServer(pipetest::uniquePipeName("limit"), 0), -1);
+    const std::string name = pipetest::uniquePipeName("first");
+    OwnedHandle first(createServer(name, 2));
+    ASSERT_GE(first.get(), 0);
+    EXPECT_EQ(host.call(pipe.createNamedPipe, host.string(name),
+                        PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE, 2, 0, 0, 0),
+              -1)
+        << "a second instance that claims to be the first";
 }
 
 struct FileOpening {
