@@ -33,7 +33,7 @@ start() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         "$wine_dir/wine64" wineboot -i >/dev/null 2>&1
     fi
-    "$wine_dir/wineserver" -p
+    "$wine_dir/wineserver" -p >/dev/null 2>&1
     "$wine_dir/wine64" cmd /c exit >/dev/null 2>&1
 }
 
