@@ -30,10 +30,11 @@ start() {
     rm -f "$fifo"
     echo "$display" >"$state/display"
     export DISPLAY=":$display"
+    mkdir -p "$WINEPREFIX"
+    "$wine_dir/wineserver" -p >/dev/null 2>&1
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         "$wine_dir/wine64" wineboot -i >/dev/null 2>&1
     fi
-    "$wine_dir/wineserver" -p >/dev/null 2>&1
     "$wine_dir/wine64" cmd /c exit >/dev/null 2>&1
 }
 
