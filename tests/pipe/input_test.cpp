@@ -53,6 +53,10 @@ struct BufferCase {
     bool elementsUnavailable;
 };
 
+void PrintTo(const BufferCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 const BufferCase refusedBuffers[] = {
     {"NullArray", -1, 1, false},         {"NullArrayCountZero", -1, 0, false},
     {"NegativeCount", 8, -1, false},     {"MostNegativeCount", 8, INT_MIN, false},
@@ -255,6 +259,10 @@ struct RaisingCase {
     const void* replacement;
     int which;
 };
+
+void PrintTo(const RaisingCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class StructuredException : public ::testing::TestWithParam<RaisingCase> {
 protected:

@@ -104,6 +104,10 @@ struct ClosedEndCase {
     bool disconnectOnly;  // the server disconnects instead of closing
 };
 
+void PrintTo(const ClosedEndCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class ReadAfterClose : public Transfer, public ::testing::WithParamInterface<ClosedEndCase> {};
 
 TEST_P(ReadAfterClose, Fails) {
