@@ -1,6 +1,9 @@
 // Named-pipe transfers through the library's read and write against ReadFile and WriteFile on
 // the same kind of pipe (message mode, both ends in this process, the receiving end on a
-// thread of its own). Prints medians of several repetitions and the library/direct ratios.
+// thread of its own). Prints medians of several repetitions and the ratios to two baselines:
+//  - direct: ReadFile and WriteFile on a buffer of the program's own;
+//  - pinned: ReadFile and WriteFile on array elements pinned through the same JNI host, as the
+//    library does, so that the ratio shows what the library itself adds.
 //   pipe_bench [repetitions]
 #include <windows.h>
 
@@ -73,6 +76,38 @@ private:
     jnitest::JniHost host_;
     jint handle_;
     jint size_;
+    jbyteArray array_;
+};
+
+// One end driven through ReadFile and WriteFile on elements pinned through the JNI host, pinned
+// and released around every call as the library does.
+class PinnedEnd {
+public:
+    PinnedEnd(HANDLE handle, std::size_t size)
+        : handle_(handle),
+          size_(static_cast<DWORD>(size)),
+          array_(host_.byteArray(std::vector<std::uint8_t>(size, 0x5A))) {}
+    bool write() {
+        JNIEnv* env = host_.env();
+        jbyte* elements = env->GetByteArrayElements(array_, nullptr);
+        DWORD written = 0;
+        bool done = WriteFile(handle_, elements, size_, &written, nullptr) && written == size_;
+        env->ReleaseByteArrayElements(array_, elements, 0);
+        return done;
+    }
+    bool read() {
+        JNIEnv* env = host_.env();
+        jbyte* elements = env->GetByteArrayElements(array_, nullptr);
+        DWORD read = 0;
+        bool done = ReadFile(handle_, elements, size_, &read, nullptr) && read == size_;
+        env->ReleaseByteArrayElements(array_, elements, 0);
+        return done;
+    }
+
+private:
+    jnitest::JniHost host_;
+    HANDLE handle_;
+    DWORD size_;
     jbyteArray array_;
 };
 
@@ -159,43 +194,62 @@ double median(std::vector<double> values) {
     return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-struct Figures {
-    std::vector<double> directThroughput, libraryThroughput, directLatency, libraryLatency;
+// Throughput (bytes per second) and round trips (microseconds) of one way of driving the ends.
+struct Series {
+    std::vector<double> throughput, latency;
 };
 
+template <typename End>
+void run(Series& series, End& client, End& server, std::size_t size, int messages, int trips) {
+    series.throughput.push_back(throughput(client, server, size, messages));
+    series.latency.push_back(roundTrip(client, server, trips));
+}
+
+// The median of the per-repetition ratios a[i]/b[i]: each pair was measured back to back, under
+// the same load on the machine.
+double pairedRatio(const std::vector<double>& a, const std::vector<double>& b) {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        ratios.push_back(a[i] / b[i]);
+    }
+    return median(ratios);
+}
+
 void measure(const Exports& exports, std::size_t size, int repetitions) {
-    const int messages = static_cast<int>(std::clamp<std::size_t>((8u << 20) / size, 128, 8192));
-    const int trips = size >= 65536 ? 200 : 1000;
-    Figures figures;
+    const int messages = static_cast<int>(std::clamp<std::size_t>((4u << 20) / size, 64, 4096));
+    const int trips = size >= 65536 ? 100 : 500;
     PipePair pipe;
     if (!pipe.connected()) {
         std::printf("no pipe: %lu\n", GetLastError());
         std::exit(1);
     }
     DirectEnd directClient(pipe.client, size), directServer(pipe.server, size);
+    PinnedEnd pinnedClient(pipe.client, size), pinnedServer(pipe.server, size);
     LibraryEnd libraryClient(exports, pipe.client, size), libraryServer(exports, pipe.server, size);
+    Series direct, pinned, library;
     for (int r = 0; r < repetitions; ++r) {
-        figures.directThroughput.push_back(throughput(directClient, directServer, size, messages));
-        figures.libraryThroughput.push_back(
-            throughput(libraryClient, libraryServer, size, messages));
-        figures.directLatency.push_back(roundTrip(directClient, directServer, trips));
-        figures.libraryLatency.push_back(roundTrip(libraryClient, libraryServer, trips));
+        run(direct, directClient, directServer, size, messages, trips);
+        run(pinned, pinnedClient, pinnedServer, size, messages, trips);
+        run(library, libraryClient, libraryServer, size, messages, trips);
     }
-    double directRate = median(figures.directThroughput) / (1 << 20);
-    double libraryRate = median(figures.libraryThroughput) / (1 << 20);
-    double directTrip = median(figures.directLatency);
-    double libraryTrip = median(figures.libraryLatency);
+    const double mib = 1 << 20;
     std::printf(
-        "%6zu B  throughput MiB/s: direct %9.2f  library %9.2f  ratio %.3f   "
-        "round trip us: direct %8.1f  library %8.1f  ratio %.3f\n",
-        size, directRate, libraryRate, libraryRate / directRate, directTrip, libraryTrip,
-        directTrip / libraryTrip);
+        "%6zu B  throughput MiB/s: direct %7.2f pinned %7.2f library %7.2f  "
+        "ratio to direct %.3f, to pinned %.3f\n",
+        size, median(direct.throughput) / mib, median(pinned.throughput) / mib,
+        median(library.throughput) / mib, pairedRatio(library.throughput, direct.throughput),
+        pairedRatio(library.throughput, pinned.throughput));
+    std::printf(
+        "%6zu B  round trip us:    direct %7.1f pinned %7.1f library %7.1f  "
+        "ratio to direct %.3f, to pinned %.3f\n",
+        size, median(direct.latency), median(pinned.latency), median(library.latency),
+        pairedRatio(direct.latency, library.latency), pairedRatio(pinned.latency, library.latency));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
     jnitest::Library library;
     Exports exports{
         library.get<std::remove_pointer_t<ReadExport>>(
@@ -207,8 +261,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf(
-        "pipe transfers, medians of %d repetitions; ratios are library/direct for "
-        "throughput and direct/library for round trips (1.0 = as fast)\n",
+        "pipe transfers, medians of %d repetitions; ratios are medians of "
+        "back-to-back pairs, 1.0 = the library is as fast, below 1.0 = slower\n",
         repetitions);
     for (std::size_t size : {std::size_t{64}, std::size_t{4096}, std::size_t{65536}}) {
         measure(exports, size, repetitions);
