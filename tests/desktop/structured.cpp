@@ -22,8 +22,8 @@ __attribute__((noinline)) DWORD runCatchingStructured(void (*call)(void*), void*
     __try1(desktopTestStructuredFilter)
         call(context);
     __except1
-        // clang-format on
-        return caughtCode;
+    return caughtCode;
+    // clang-format on
 }
 
 }  // namespace desktoptest
