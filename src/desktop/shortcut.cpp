@@ -121,6 +121,7 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Win32File_winCreat
     jstring description, jstring workingDirectory, jint showCommand) {
     DWORD result = ERROR_INVALID_PARAMETER;
     ulvex::runGuarded([&] {
+        // Declared first so that COM is left last, after the strings are released.
         ulvex::ComApartment apartment;
         ulvex::GuardedStrings fields(
             env, {targetPath, arguments, linkPath, description, workingDirectory});
