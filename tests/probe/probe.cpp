@@ -19,7 +19,8 @@ const T* at(HMODULE module, DWORD offset) {
 void probeExports(const jnitest::Library& library) {
     HMODULE module = library.handle();
     auto* nt = at<IMAGE_NT_HEADERS64>(module, at<IMAGE_DOS_HEADER>(module, 0)->e_lfanew);
-    DWORD directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress;
+    DWORD directory =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress;
     auto* exports = at<IMAGE_EXPORT_DIRECTORY>(module, directory);
     auto* names = at<DWORD>(module, exports->AddressOfNames);
     std::printf("exports: %lu\n", static_cast<unsigned long>(exports->NumberOfNames));
