@@ -147,12 +147,14 @@ LRESULT WINAPI sendMessageHook(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 LPVOID WINAPI heapAllocHook(HANDLE heap, DWORD flags, SIZE_T size) {
     Interception& state = *current;
-    int call = ++state.blocksAllocated;
-    if (call == state.failAllocationCall) {
-        --state.blocksAllocated;
+    if (++state.allocationCalls == state.failAllocationCall) {
         return nullptr;
     }
-    return original<decltype(HeapAlloc)>(heapAlloc)(heap, flags, size);
+    LPVOID block = original<decltype(HeapAlloc)>(heapAlloc)(heap, flags, size);
+    if (block != nullptr) {
+        ++state.blocksAllocated;
+    }
+    return block;
 }
 
 BOOL WINAPI heapFreeHook(HANDLE heap, DWORD flags, LPVOID block) {

@@ -116,6 +116,7 @@ struct Interception {
     std::atomic<int> keysClosed{0};
     std::atomic<int> blocksAllocated{0};
     std::atomic<int> blocksFreed{0};
+    std::atomic<int> allocationCalls{0};  // HeapAlloc calls, failed ones included
     std::atomic<int> expansions{0};
     std::atomic<int> registryCalls{0};  // every registry and shell call of the library
 
