@@ -153,6 +153,10 @@ LPVOID WINAPI heapAllocHook(HANDLE heap, DWORD flags, SIZE_T size) {
     LPVOID block = original<decltype(HeapAlloc)>(heapAlloc)(heap, flags, size);
     if (block != nullptr) {
         ++state.blocksAllocated;
+        // Fresh blocks hold no zeros, so text read without a terminator of its own shows.
+        if ((flags & HEAP_ZERO_MEMORY) == 0) {
+            FillMemory(block, size, 0xAB);
+        }
     }
     return block;
 }
