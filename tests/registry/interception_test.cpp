@@ -78,6 +78,7 @@ TEST_F(WindowsCalls, KeyDeletePassesRootAndPathAndOpensNothing) {
 }
 
 TEST_F(WindowsCalls, BroadcastUpdateSendsTheSettingsChange) {
+    hooks.sendBroadcasts = true;
     host.call(registry.broadcastUpdate);
     ASSERT_EQ(hooks.broadcasts.size(), 1u);
     const BroadcastCall& call = hooks.broadcasts[0];

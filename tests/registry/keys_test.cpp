@@ -42,6 +42,7 @@ TEST_F(KeyCreate, NullOrUnconvertiblePathReturnsMinusOne) {
     EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
     EXPECT_EQ(host.exceptionsRaised(), 1);
     EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
     EXPECT_FALSE(rawKeyExists(scratch.child("x")));
 }
 
@@ -81,6 +82,7 @@ TEST_F(KeyDelete, NullOrUnconvertiblePathReturnsMinusOneWithoutBroadcast) {
     EXPECT_EQ(host.call(registry.keyDelete, currentUser, host.string(scratch.path()), jboolean{1}),
               -1);
     EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
     EXPECT_TRUE(hooks.broadcasts.empty());
     EXPECT_TRUE(rawKeyExists(scratch.path()));
 }
@@ -145,6 +147,7 @@ TEST_F(KeyCounts, NullPathIsFalseWithoutRegistryCall) {
     EXPECT_EQ(host.call(registry.keyHasValues, currentUser, jstring{}), 0);
     expectNothingRaised();
     EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
 }
 
 TEST_F(KeyHasValue, ProbesPresenceOnly) {
@@ -176,6 +179,7 @@ TEST_F(KeyHasValue, NullOrUnconvertibleArgumentsAreFalse) {
               0);
     expectNothingRaised();
     EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
     host.failConversion(2);
     EXPECT_EQ(
         host.call(registry.keyHasValue, currentUser, host.string(scratch.path()), host.string("v")),
@@ -221,6 +225,7 @@ TEST_F(KeyGetValueType, NullArgumentsGiveMinusOneAndFailedNameConversionZero) {
         -1);
     expectNothingRaised();
     EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
     host.failConversion(2);
     EXPECT_EQ(host.call(registry.keyGetValueType, currentUser, host.string(scratch.path()),
                         host.string("v")),
@@ -263,6 +268,7 @@ TEST_F(KeyDeleteValue, NullOrUnconvertibleArgumentsDeleteNothing) {
     host.call(registry.keyDeleteValue, currentUser, jstring{}, host.string(""), jboolean{1});
     expectNothingRaised();
     EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
     host.failConversion(2);
     host.call(registry.keyDeleteValue, currentUser, host.string(scratch.path()), host.string(""),
               jboolean{1});

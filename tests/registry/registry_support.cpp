@@ -141,6 +141,9 @@ LRESULT WINAPI sendMessageHook(HWND window, UINT message, WPARAM wParam, LPARAM 
         state.broadcasts.push_back({window, message, wParam, text != nullptr ? text : "<null>",
                                     flags, timeout, result == nullptr});
     }
+    if (!state.sendBroadcasts) {
+        return TRUE;
+    }
     return original<decltype(SendMessageTimeoutA)>(sendMessage)(window, message, wParam, lParam,
                                                                 flags, timeout, result);
 }

@@ -137,6 +137,9 @@ struct Interception {
     LSTATUS setValueStatus = 0;
     int failExpansionCall = 0;   // the nth ExpandEnvironmentStringsA returns 0
     int failAllocationCall = 0;  // the nth HeapAlloc returns null
+    // Broadcasts are recorded, and reach the windows of the test desktop only when asked: a
+    // window of another test program that is slow to answer would hold each one up.
+    bool sendBroadcasts = false;
 
     std::vector<std::unique_ptr<jnitest::ImportHook>> hooks;
 };

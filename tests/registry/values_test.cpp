@@ -114,6 +114,7 @@ TEST_F(KeyGetValue, NullArgumentsReturnNullWithoutRegistryCall) {
               nullptr);
     expectNothingRaised();
     EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
 }
 
 TEST_F(KeyGetValue, VirtualMachineFailuresLeaveTheirOwnException) {
@@ -181,6 +182,8 @@ TEST_F(KeySetValue, WritesTheTypeAndBytesGiven) {
         fresh.call(registry.keySetValue, currentUser, fresh.string(scratch.path()),
                    fresh.string("v"), c.type, c.make(fresh), jboolean{0});
         EXPECT_FALSE(fresh.exceptionPending()) << fresh.exceptionMessage();
+        ASSERT_FALSE(hooks.writes.empty());
+        EXPECT_EQ(hooks.writes.back().data, c.stored) << "handed to Windows, type " << c.type;
         RawValue stored = rawGetValue(scratch.path(), "v");
         EXPECT_EQ(stored.type, static_cast<DWORD>(c.type));
         EXPECT_EQ(stored.bytes, c.stored) << "type " << c.type;
@@ -317,6 +320,7 @@ TEST_F(KeySetValue, NullPathOrNameDoesNothing) {
               jint{REG_DWORD}, host.integer(1), jboolean{1});
     expectNothingRaised();
     EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
     EXPECT_TRUE(hooks.broadcasts.empty());
 }
 
