@@ -194,6 +194,8 @@ JNIEXPORT jobject JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGet
     if (RegQueryValueExA(key.get(), name.get(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
         return failRetrieving(env, key, name);
     }
+    // One byte beyond the data, never offered to the registry, ends text that was stored
+    // without a terminator of its own.
     HeapBuffer data(std::size_t{size} + 1);
     if (data.get() == nullptr) {
         return failRetrieving(env, key, name);
