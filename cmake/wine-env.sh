@@ -4,7 +4,8 @@
 #   wine-env.sh start STATE_DIR | wine-env.sh stop STATE_DIR
 set -eu
 action=$1
-state=$2
+mkdir -p "$2"
+state=$(cd "$2" && pwd)
 wine_dir=/usr/lib/wine
 export WINEPREFIX="$state/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -21,7 +22,6 @@ stop() {
 
 start() {
     stop
-    mkdir -p "$state"
     fifo="$state/display.fifo"
     rm -f "$fifo" && mkfifo "$fifo"
     Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$fifo" >/dev/null 2>&1 &
@@ -30,10 +30,12 @@ start() {
     rm -f "$fifo"
     echo "$display" >"$state/display"
     export DISPLAY=":$display"
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        "$wine_dir/wine64" wineboot -i >/dev/null 2>&1
-    fi
+    mkdir -p "$WINEPREFIX"
     "$wine_dir/wineserver" -p
+    if [ ! -f "$state/prefix.ready" ]; then
+        "$wine_dir/wine64" wineboot -i >/dev/null 2>&1
+        touch "$state/prefix.ready"
+    fi
     "$wine_dir/wine64" cmd /c exit >/dev/null 2>&1
 }
 

@@ -52,15 +52,22 @@ void writeSlot(void** slot, void* value) {
 
 }  // namespace
 
+void* redirectImport(HMODULE module, const char* dll, const char* function,
+                     const void* replacement) {
+    void** slot = findImportSlot(module, dll, function);
+    EXPECT_NE(slot, nullptr) << "the module does not import " << dll << "!" << function;
+    if (slot == nullptr) {
+        return nullptr;
+    }
+    void* original = *slot;
+    writeSlot(slot, const_cast<void*>(replacement));
+    return original;
+}
+
 ImportHook::ImportHook(HMODULE module, const char* dll, const char* function,
                        const void* replacement)
-    : slot_(findImportSlot(module, dll, function)), original_(nullptr) {
-    EXPECT_NE(slot_, nullptr) << "the module does not import " << dll << "!" << function;
-    if (slot_ != nullptr) {
-        original_ = *slot_;
-        writeSlot(slot_, const_cast<void*>(replacement));
-    }
-}
+    : slot_(findImportSlot(module, dll, function)),
+      original_(redirectImport(module, dll, function, replacement)) {}
 
 ImportHook::~ImportHook() {
     if (slot_ != nullptr) {

@@ -30,6 +30,11 @@ private:
     void* original_;
 };
 
+// Points the import at `replacement` without restoring it: for a module that is unloaded while
+// redirected. Returns the address the entry held, or null when there is no such import.
+void* redirectImport(HMODULE module, const char* dll, const char* function,
+                     const void* replacement);
+
 // Finds the import address table entry of `dll!function` in `module`, or null.
 void** findImportSlot(HMODULE module, const char* dll, const char* function);
 

@@ -1,0 +1,26 @@
+# Regenerates the JNI headers from the Java declarations and fails on any difference from the
+# headers kept under include/.
+file(REMOVE_RECURSE ${WORK_DIR})
+file(GLOB_RECURSE sources ${SOURCE_DIR}/java/*.java)
+execute_process(
+    COMMAND ${JAVAC} --release 8 -nowarn -h ${WORK_DIR}/include -d ${WORK_DIR}/classes ${sources}
+    RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "javac -h failed")
+endif()
+file(GLOB generated RELATIVE ${WORK_DIR}/include ${WORK_DIR}/include/*.h)
+file(GLOB kept RELATIVE ${SOURCE_DIR}/include ${SOURCE_DIR}/include/*.h)
+list(SORT generated)
+list(SORT kept)
+if(NOT generated STREQUAL kept)
+    message(FATAL_ERROR "header set differs:\n generated: ${generated}\n kept: ${kept}")
+endif()
+foreach(header IN LISTS generated)
+    file(READ ${WORK_DIR}/include/${header} fresh)
+    file(READ ${SOURCE_DIR}/include/${header} stored)
+    if(NOT fresh STREQUAL stored)
+        message(FATAL_ERROR "include/${header} differs from what javac -h generates")
+    endif()
+endforeach()
+list(LENGTH generated count)
+message(STATUS "${count} headers match javac -h")

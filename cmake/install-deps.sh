@@ -1,0 +1,20 @@
+#!/bin/sh
+# Installs the Debian packages the build and the tests need, when any is missing (as root).
+set -eu
+packages="cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 xvfb
+openjdk-17-jdk-headless googletest liblnk-utils"
+missing=""
+for package in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+        missing="$missing $package"
+    fi
+done
+if [ -n "$missing" ]; then
+    echo "installing:$missing"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "run as root to install the missing packages" >&2
+        exit 1
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+fi

@@ -1,0 +1,126 @@
+// Environment.getEnvironmentVariable against the real process environment under Wine.
+#include <gtest/gtest.h>
+
+#include <com_ulvex_kesp_tavik_common_win32_Environment.h>
+
+#include <string>
+
+#include "import_hook.h"
+#include "jni_host.h"
+#include "library.h"
+
+namespace {
+
+const char exportName[] = "Java_com_ulvex_kesp_tavik_common_win32_Environment_getEnvironmentVariable";
+
+class EnvironmentTest : public ::testing::Test {
+protected:
+    jnitest::Library library;
+    jnitest::JniHost host;
+    decltype(&Java_com_ulvex_kesp_tavik_common_win32_Environment_getEnvironmentVariable) lookup =
+        library.fn(Java_com_ulvex_kesp_tavik_common_win32_Environment_getEnvironmentVariable,
+                   exportName);
+
+    // The value as Java sees it, or "<null>".
+    std::string valueOf(jstring name) {
+        jstring value = host.call(lookup, name);
+        return value == nullptr ? "<null>" : host.newStringUtfBytes(value);
+    }
+};
+
+TEST_F(EnvironmentTest, ValuesOfEveryLength) {
+    struct Case {
+        const char* name;
+        std::string value;  // "<unset>": not defined
+        std::string expected;
+    };
+    const std::string long4095(4095, 'a');
+    const std::string long4096(4096, 'b');
+    const std::string long5000 = std::string(4999, 'c') + 'z';
+    const Case cases[] = {
+        {"ULVEX_PLAIN", "C:\\windows\\system32", "C:\\windows\\system32"},
+        {"ULVEX_UNDEFINED", "<unset>", "<null>"},
+        {"ULVEX_EMPTY", "", "<null>"},
+        {"ULVEX_4095", long4095, long4095},
+        {"ULVEX_4096", long4096, long4096},
+        {"ULVEX_5000", long5000, long5000},
+        {"ULVEX_ANSI", "C:\\caf\xE9", "C:\\caf\xE9"},
+    };
+    for (const Case& c : cases) {
+        SetEnvironmentVariableA(c.name, c.value == "<unset>" ? nullptr : c.value.c_str());
+        EXPECT_EQ(valueOf(host.string(c.name)), c.expected) << c.name;
+        EXPECT_FALSE(host.exceptionPending()) << c.name;
+        SetEnvironmentVariableA(c.name, nullptr);
+    }
+    EXPECT_EQ(host.conversions(), static_cast<int>(std::size(cases)));
+    EXPECT_EQ(host.stringReleases(), host.conversions());
+}
+
+std::string seenName;
+DWORD WINAPI recordingGetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+    seenName = name;
+    return GetEnvironmentVariableA(name, buffer, size);
+}
+
+TEST_F(EnvironmentTest, NameReachesWindowsAsModifiedUtf8Bytes) {
+    SetEnvironmentVariableA("ULVEX_\xC3\xA9", "accented");
+    jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "GetEnvironmentVariableA",
+                             recordingGetEnvironmentVariableA);
+    EXPECT_EQ(valueOf(host.string(u"ULVEX_\u00e9")), "accented");
+    EXPECT_EQ(seenName, "ULVEX_\xC3\xA9");
+    SetEnvironmentVariableA("ULVEX_\xC3\xA9", nullptr);
+}
+
+int lookups = 0;
+DWORD WINAPI countingGetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+    ++lookups;
+    return GetEnvironmentVariableA(name, buffer, size);
+}
+
+TEST_F(EnvironmentTest, NullNameOrFailedConversionGivesNullWithoutLookup) {
+    jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "GetEnvironmentVariableA",
+                             countingGetEnvironmentVariableA);
+    lookups = 0;
+    EXPECT_EQ(host.call(lookup, nullptr), nullptr);
+    EXPECT_EQ(host.conversions(), 0);
+    EXPECT_FALSE(host.exceptionPending());
+
+    host.failConversion(1);
+    EXPECT_EQ(host.call(lookup, host.string("PATH")), nullptr);
+    EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
+    EXPECT_EQ(lookups, 0);
+}
+
+TEST_F(EnvironmentTest, FailedStringCreationGivesNullAfterRelease) {
+    SetEnvironmentVariableA("ULVEX_SHORT", "x");
+    SetEnvironmentVariableA("ULVEX_LONG", std::string(6000, 'y').c_str());
+    for (const char* name : {"ULVEX_SHORT", "ULVEX_LONG"}) {
+        jnitest::JniHost failing;
+        failing.failNewStringUTF();
+        EXPECT_EQ(failing.call(lookup, failing.string(name)), nullptr) << name;
+        EXPECT_EQ(failing.exceptionClass(), "java/lang/OutOfMemoryError") << name;
+        EXPECT_EQ(failing.stringReleases(), 1) << name;
+    }
+    SetEnvironmentVariableA("ULVEX_SHORT", nullptr);
+    SetEnvironmentVariableA("ULVEX_LONG", nullptr);
+}
+
+// The value grows between the size query and the fetch: fetched again, whole.
+DWORD WINAPI growingGetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+    if (++lookups == 2) {
+        SetEnvironmentVariableA(name, std::string(9000, 'g').c_str());
+    }
+    return GetEnvironmentVariableA(name, buffer, size);
+}
+
+TEST_F(EnvironmentTest, ValueThatGrowsMeanwhileIsFetchedAgain) {
+    SetEnvironmentVariableA("ULVEX_GROWING", std::string(5000, 's').c_str());
+    jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "GetEnvironmentVariableA",
+                             growingGetEnvironmentVariableA);
+    lookups = 0;
+    EXPECT_EQ(valueOf(host.string("ULVEX_GROWING")), std::string(9000, 'g'));
+    EXPECT_EQ(lookups, 3);
+    SetEnvironmentVariableA("ULVEX_GROWING", nullptr);
+}
+
+}  // namespace

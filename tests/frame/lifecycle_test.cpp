@@ -1,0 +1,129 @@
+// Load and unload: the load-time window class "MYULVEXWIN32" and the entry routine.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <thread>
+
+#include "import_hook.h"
+#include "library.h"
+
+namespace {
+
+const char className[] = "MYULVEXWIN32";
+
+ATOM registeredClass(HINSTANCE instance, WNDCLASSEXA* info) {
+    info->cbSize = sizeof *info;
+    return static_cast<ATOM>(GetClassInfoExA(instance, className, info));
+}
+
+using EntryPoint = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
+
+EntryPoint entryPoint(HMODULE module) {
+    auto* base = reinterpret_cast<BYTE*>(module);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(
+        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    return reinterpret_cast<EntryPoint>(base + nt->OptionalHeader.AddressOfEntryPoint);
+}
+
+int unregisterCalls = 0;
+BOOL WINAPI countingUnregisterClassA(LPCSTR, HINSTANCE) {
+    ++unregisterCalls;
+    return TRUE;
+}
+
+TEST(LifecycleTest, LoadTimeClassLivesWhileLoaded) {
+    HINSTANCE module = nullptr;
+    {
+        jnitest::Library library;
+        module = library.handle();
+        WNDCLASSEXA info{};
+        ASSERT_NE(registeredClass(module, &info), 0);
+        EXPECT_EQ(info.style, 0x4203u);
+        EXPECT_EQ(info.lpfnWndProc, reinterpret_cast<WNDPROC>(DefWindowProcA));
+        EXPECT_EQ(info.hInstance, module);
+        EXPECT_EQ(info.hbrBackground, reinterpret_cast<HBRUSH>(1));
+        EXPECT_EQ(info.cbClsExtra, 0);
+        EXPECT_EQ(info.cbWndExtra, 0);
+        EXPECT_EQ(info.hIcon, nullptr);
+        EXPECT_EQ(info.hCursor, nullptr);
+        EXPECT_EQ(info.lpszMenuName, nullptr);
+        // Application-global: found whatever instance is named.
+        EXPECT_NE(registeredClass(GetModuleHandleA(nullptr), &info), 0);
+    }
+    WNDCLASSEXA info{};
+    EXPECT_EQ(registeredClass(module, &info), 0);
+    EXPECT_EQ(registeredClass(GetModuleHandleA(nullptr), &info), 0);
+}
+
+TEST(LifecycleTest, ThreadAttachAndDetachChangeNothing) {
+    jnitest::Library library;
+    WNDCLASSEXA before{};
+    ATOM atom = registeredClass(library.handle(), &before);
+    ASSERT_NE(atom, 0);
+
+    std::thread([] {}).join();
+    EntryPoint entry = entryPoint(library.handle());
+    EXPECT_EQ(entry(library.handle(), DLL_THREAD_ATTACH, nullptr), TRUE);
+    EXPECT_EQ(entry(library.handle(), DLL_THREAD_DETACH, nullptr), TRUE);
+
+    WNDCLASSEXA after{};
+    EXPECT_EQ(registeredClass(library.handle(), &after), atom);
+    EXPECT_EQ(after.hInstance, library.handle());
+}
+
+// A global class of that name registered first: the library still loads, and unloading it
+// leaves the application's class alone without calling UnregisterClassA.
+TEST(LifecycleTest, ExistingGlobalClassSurvivesLoadAndUnload) {
+    HINSTANCE application = GetModuleHandleA(nullptr);
+    WNDCLASSA own{};
+    own.style = CS_GLOBALCLASS;
+    own.lpfnWndProc = DefWindowProcA;
+    own.hInstance = application;
+    own.lpszClassName = className;
+    ATOM ownAtom = RegisterClassA(&own);
+    ASSERT_NE(ownAtom, 0);
+
+    HMODULE module = LoadLibraryA("ulvexwin64.dll");
+    ASSERT_NE(module, nullptr);
+    WNDCLASSEXA info{};
+    EXPECT_EQ(registeredClass(module, &info), ownAtom);
+    EXPECT_EQ(info.hInstance, application);
+
+    unregisterCalls = 0;
+    jnitest::redirectImport(module, "USER32.dll", "UnregisterClassA",
+                            reinterpret_cast<const void*>(countingUnregisterClassA));
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(unregisterCalls, 0);
+
+    EXPECT_EQ(registeredClass(application, &info), ownAtom);
+    EXPECT_TRUE(UnregisterClassA(className, application));
+}
+
+TEST(LifecycleTest, UnloadUnregistersByAtomWithTheModuleHandle) {
+    HMODULE module = LoadLibraryA("ulvexwin64.dll");
+    ASSERT_NE(module, nullptr);
+    WNDCLASSEXA info{};
+    ATOM atom = registeredClass(module, &info);
+    ASSERT_NE(atom, 0);
+
+    static LPCSTR passedName;
+    static HINSTANCE passedInstance;
+    static decltype(&UnregisterClassA) real = UnregisterClassA;
+    struct Recorder {
+        static BOOL WINAPI unregister(LPCSTR name, HINSTANCE instance) {
+            passedName = name;
+            passedInstance = instance;
+            return real(name, instance);
+        }
+    };
+    jnitest::redirectImport(module, "USER32.dll", "UnregisterClassA",
+                            reinterpret_cast<const void*>(Recorder::unregister));
+    EXPECT_TRUE(FreeLibrary(module));
+
+    EXPECT_EQ(reinterpret_cast<UINT_PTR>(passedName), static_cast<UINT_PTR>(atom));
+    EXPECT_EQ(passedInstance, module);
+    EXPECT_EQ(registeredClass(GetModuleHandleA(nullptr), &info), 0);
+}
+
+}  // namespace

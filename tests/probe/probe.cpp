@@ -1,0 +1,55 @@
+// Loads the freshly built DLL through the JNI host and prints a few live answers.
+#include "probe.h"
+
+#include <com_ulvex_kesp_tavik_common_win32_Environment.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+template <typename T>
+const T* at(HMODULE module, DWORD offset) {
+    return reinterpret_cast<const T*>(reinterpret_cast<const BYTE*>(module) + offset);
+}
+
+}  // namespace
+
+// Prints the exports as Class.method, as Java knows them.
+void probeExports(const jnitest::Library& library) {
+    HMODULE module = library.handle();
+    auto* nt = at<IMAGE_NT_HEADERS64>(module, at<IMAGE_DOS_HEADER>(module, 0)->e_lfanew);
+    DWORD directory =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress;
+    auto* exports = at<IMAGE_EXPORT_DIRECTORY>(module, directory);
+    auto* names = at<DWORD>(module, exports->AddressOfNames);
+    std::printf("exports: %lu\n", static_cast<unsigned long>(exports->NumberOfNames));
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        std::string name = at<char>(module, names[i]);
+        size_t method = name.rfind('_');
+        size_t javaClass = name.rfind('_', method - 1);
+        std::printf("  %s.%s\n", name.substr(javaClass + 1, method - javaClass - 1).c_str(),
+                    name.substr(method + 1).c_str());
+    }
+}
+
+void probeEnvironment(jnitest::JniHost& host, const jnitest::Library& library) {
+    auto lookup =
+        library.fn(Java_com_ulvex_kesp_tavik_common_win32_Environment_getEnvironmentVariable,
+                   "Java_com_ulvex_kesp_tavik_common_win32_Environment_getEnvironmentVariable");
+    jstring value = host.call(lookup, host.string("SystemRoot"));
+    std::printf("environment: SystemRoot = %s\n",
+                value != nullptr ? host.utf8(value).c_str() : "(null)");
+}
+
+int main() {
+    jnitest::Library library;
+    if (library.handle() == nullptr) {
+        std::printf("ulvexwin64.dll did not load\n");
+        return 1;
+    }
+    jnitest::JniHost host;
+    probeExports(library);
+    probeEnvironment(host, library);
+    return host.violations().empty() ? 0 : 1;
+}
