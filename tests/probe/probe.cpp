@@ -51,5 +51,6 @@ int main() {
     jnitest::JniHost host;
     probeExports(library);
     probeEnvironment(host, library);
+    probeSession(host, library);
     return host.violations().empty() ? 0 : 1;
 }

@@ -7,3 +7,4 @@
 
 void probeExports(const jnitest::Library& library);
 void probeEnvironment(jnitest::JniHost& host, const jnitest::Library& library);
+void probeSession(jnitest::JniHost& host, const jnitest::Library& library);

@@ -32,7 +32,9 @@ constexpr char isTerminalServerName[] =
     "Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_isTerminalServer";
 
 // Sets the double's answers for this process; null removes the variable.
-void answer(const char* variable, const char* value) { SetEnvironmentVariableA(variable, value); }
+void answer(const char* variable, const char* value) {
+    SetEnvironmentVariableA(variable, value);
+}
 
 void expectFreshProcess() {
     ASSERT_EQ(GetModuleHandleA("ulvexwin64.dll"), nullptr)
@@ -43,9 +45,9 @@ void expectFreshProcess() {
 WtsDoubleRecord* doubleRecord() {
     HMODULE module = GetModuleHandleA("wtsapi32.dll");
     FARPROC function = module != nullptr ? GetProcAddress(module, "wtsDoubleRecord") : nullptr;
-    return function != nullptr ? reinterpret_cast<WtsDoubleRecordFunction>(
-                                     reinterpret_cast<void (*)()>(function))()
-                               : nullptr;
+    return function != nullptr
+               ? reinterpret_cast<WtsDoubleRecordFunction>(reinterpret_cast<void (*)()>(function))()
+               : nullptr;
 }
 
 // --- Scenarios: what the Terminal Services library answers -----------------------------------
@@ -106,8 +108,8 @@ TEST_P(SessionQuery, Answers) {
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, SessionQuery,
     ::testing::Values(
-        Scenario{"function_missing", "WTSQuerySessionInformationA", false, "7", "WORKSTATION-42",
-                 0, nullptr},
+        Scenario{"function_missing", "WTSQuerySessionInformationA", false, "7", "WORKSTATION-42", 0,
+                 nullptr},
         Scenario{"query_fails", nullptr, true, "7", "WORKSTATION-42", 0, nullptr},
         Scenario{"session_0", nullptr, false, "0", "WORKSTATION-42", 0, "WORKSTATION-42"},
         Scenario{"session_7", nullptr, false, "7", "WORKSTATION-42", 7, "WORKSTATION-42"},
@@ -309,8 +311,7 @@ TEST(SessionConcurrency, ManyThreadsAnswerAlikeAndLeakNothing) {
     WtsDoubleRecord* record = doubleRecord();
     ASSERT_NE(record, nullptr) << "the suite's wtsapi32.dll is not the one loaded";
     jnitest::ImportHook version(library.handle(), "KERNEL32.dll", "GetVersionExA", &windowsNt4);
-    jnitest::ImportHook open(library.handle(), "ADVAPI32.dll", "RegOpenKeyA",
-                             &countingRegOpenKeyA);
+    jnitest::ImportHook open(library.handle(), "ADVAPI32.dll", "RegOpenKeyA", &countingRegOpenKeyA);
     jnitest::ImportHook close(library.handle(), "ADVAPI32.dll", "RegCloseKey",
                               &countingRegCloseKey);
     std::vector<std::unique_ptr<jnitest::JniHost>> hosts;

@@ -131,12 +131,12 @@ protected:
     void SetUp() override {
         seen = Interception{};
         HMODULE module = library.handle();
-        hooks.emplace_back(new jnitest::ImportHook(module, "KERNEL32.dll", "GetVersionExA",
-                                                   &fakeGetVersionExA));
+        hooks.emplace_back(
+            new jnitest::ImportHook(module, "KERNEL32.dll", "GetVersionExA", &fakeGetVersionExA));
         hooks.emplace_back(new jnitest::ImportHook(module, "KERNEL32.dll", "GetModuleHandleA",
                                                    &fakeGetModuleHandleA));
-        hooks.emplace_back(new jnitest::ImportHook(module, "KERNEL32.dll", "GetProcAddress",
-                                                   &fakeGetProcAddress));
+        hooks.emplace_back(
+            new jnitest::ImportHook(module, "KERNEL32.dll", "GetProcAddress", &fakeGetProcAddress));
         hooks.emplace_back(
             new jnitest::ImportHook(module, "ADVAPI32.dll", "RegOpenKeyA", &fakeRegOpenKeyA));
         hooks.emplace_back(
@@ -240,17 +240,14 @@ TEST_P(Lookups, AMissingModuleOrFunctionAnswersFalse) {
     EXPECT_EQ(seen.maskArguments.empty(), lookup.lookupsMade < 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Verification, Lookups,
-                         ::testing::Values(LookupCase{"none_missing", "", 4},
-                                           LookupCase{"ntdll_missing", "ntdll.dll", 1},
-                                           LookupCase{"mask_function_missing",
-                                                      "VerSetConditionMask", 2},
-                                           LookupCase{"kernel32_missing", "KERNEL32.DLL", 3},
-                                           LookupCase{"verify_function_missing",
-                                                      "VerifyVersionInfoA", 4}),
-                         [](const ::testing::TestParamInfo<LookupCase>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Verification, Lookups,
+    ::testing::Values(LookupCase{"none_missing", "", 4},
+                      LookupCase{"ntdll_missing", "ntdll.dll", 1},
+                      LookupCase{"mask_function_missing", "VerSetConditionMask", 2},
+                      LookupCase{"kernel32_missing", "KERNEL32.DLL", 3},
+                      LookupCase{"verify_function_missing", "VerifyVersionInfoA", 4}),
+    [](const ::testing::TestParamInfo<LookupCase>& info) { return info.param.name; });
 
 class Verification : public Detection, public ::testing::WithParamInterface<BOOL> {};
 
@@ -353,9 +350,10 @@ protected:
                   std::vector<std::string>(path.begin(), path.begin() + keysOpened));
         ASSERT_EQ(seen.openedParents.size(), keysOpened);
         for (size_t level = 0; level < keysOpened; ++level) {
-            HKEY parent = level == 0 ? reinterpret_cast<HKEY>(static_cast<LONG_PTR>(
-                                           static_cast<LONG>(0x80000002)))
-                                     : seen.openedKeys[level - 1];
+            HKEY parent =
+                level == 0
+                    ? reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(0x80000002)))
+                    : seen.openedKeys[level - 1];
             EXPECT_EQ(seen.openedParents[level], parent) << "level " << level;
         }
         EXPECT_EQ(seen.closedKeys,
@@ -387,20 +385,17 @@ INSTANTIATE_TEST_SUITE_P(
         SuiteCase{"first", true, REG_MULTI_SZ, names({"Terminal Server"}), true},
         SuiteCase{"first_of_several", true, REG_MULTI_SZ,
                   names({"Terminal Server", "Small Business"}), true},
-        SuiteCase{"later", true, REG_MULTI_SZ, names({"Small Business", "Terminal Server"}),
-                  false},
+        SuiteCase{"later", true, REG_MULTI_SZ, names({"Small Business", "Terminal Server"}), false},
         SuiteCase{"other_case", true, REG_MULTI_SZ, names({"terminal server"}), false},
         SuiteCase{"continued", true, REG_MULTI_SZ, names({"Terminal Server Edition"}), false},
         SuiteCase{"plain_string", true, REG_SZ, std::string("Terminal Server\0", 16), true},
         SuiteCase{"binary_without_terminator", true, REG_BINARY, "Terminal Server", true},
         SuiteCase{"binary_255_without_terminator", true, REG_BINARY,
                   "Terminal Server" + std::string(240, 'x'), false},
-        SuiteCase{"long_first", true, REG_MULTI_SZ, names({"Terminal Server", longerNames}),
-                  true},
-        SuiteCase{"long_later", true, REG_MULTI_SZ, names({longerNames, "Terminal Server"}),
+        SuiteCase{"long_first", true, REG_MULTI_SZ, names({"Terminal Server", longerNames}), true},
+        SuiteCase{"long_later", true, REG_MULTI_SZ, names({longerNames, "Terminal Server"}), false},
+        SuiteCase{"long_continued", true, REG_MULTI_SZ, names({"Terminal Server" + longerNames}),
                   false},
-        SuiteCase{"long_continued", true, REG_MULTI_SZ,
-                  names({"Terminal Server" + longerNames}), false},
         SuiteCase{"long_binary_without_terminator", true, REG_BINARY,
                   "Terminal Server" + longerNames, false},
         SuiteCase{"missing", false, REG_NONE, "", false}),

@@ -59,7 +59,9 @@ LPSTR handOut(const void* data, DWORD bytes) {
 
 }  // namespace
 
-extern "C" WtsDoubleRecord* wtsDoubleRecord() { return &record; }
+extern "C" WtsDoubleRecord* wtsDoubleRecord() {
+    return &record;
+}
 
 extern "C" BOOL WINAPI WTSQuerySessionInformationA(HANDLE server, DWORD session, int infoClass,
                                                    LPSTR* buffer, DWORD* bytes) {

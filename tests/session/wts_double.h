@@ -5,13 +5,13 @@
 #include <windows.h>
 
 struct WtsDoubleRecord {
-    LONG queries;         // calls of WTSQuerySessionInformationA
-    LONG allocations;     // buffers handed back
-    LONG releases;        // buffers released with WTSFreeMemory
-    LONG strayReleases;   // WTSFreeMemory calls with a pointer that was not a live buffer
-    HANDLE lastServer;    // arguments of the last query
+    LONG queries;        // calls of WTSQuerySessionInformationA
+    LONG allocations;    // buffers handed back
+    LONG releases;       // buffers released with WTSFreeMemory
+    LONG strayReleases;  // WTSFreeMemory calls with a pointer that was not a live buffer
+    HANDLE lastServer;   // arguments of the last query
     DWORD lastSession;
-    int infoClasses[2];   // information classes of the first two queries
+    int infoClasses[2];  // information classes of the first two queries
 };
 
 using WtsDoubleRecordFunction = WtsDoubleRecord* (*)();
