@@ -31,7 +31,7 @@ start() {
     echo "$display" >"$state/display"
     export DISPLAY=":$display"
     mkdir -p "$WINEPREFIX"
-    "$wine_dir/wineserver" -p
+    "$wine_dir/wineserver" -p >/dev/null 2>&1 </dev/null
     if [ ! -f "$state/prefix.ready" ]; then
         "$wine_dir/wine64" wineboot -i >/dev/null 2>&1
         touch "$state/prefix.ready"

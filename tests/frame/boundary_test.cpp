@@ -77,10 +77,14 @@ std::string formatDirectly(DWORD code) {
     return result;
 }
 
+// The library code is linked into this program, so the hook redirects the program's own
+// import: the real function is reached by address.
 int localFrees = 0;
 HLOCAL WINAPI countingLocalFree(HLOCAL memory) {
+    static auto real = reinterpret_cast<decltype(&LocalFree)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LocalFree")));
     ++localFrees;
-    return LocalFree(memory);
+    return real(memory);
 }
 
 TEST(SystemErrorTextTest, CarriesTheSystemTextUnchanged) {

@@ -72,23 +72,33 @@ TEST(LifecycleTest, ThreadAttachAndDetachChangeNothing) {
     EXPECT_EQ(after.hInstance, library.handle());
 }
 
-// A global class of that name registered first: the library still loads, and unloading it
-// leaves the application's class alone without calling UnregisterClassA.
+// Where the library will be mapped: Wine maps a DLL at its preferred base while that is free.
+HINSTANCE nextLoadAddress() {
+    HMODULE probe = LoadLibraryExA("ulvexwin64.dll", nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    FreeLibrary(probe);
+    return probe;
+}
+
+// A global class of that name registered first: the library's registration fails, the load
+// still succeeds, and unloading leaves the class alone without calling UnregisterClassA.
+// Wine tells classes apart by instance as well as name, so the earlier class is registered
+// for the address the library will load at.
 TEST(LifecycleTest, ExistingGlobalClassSurvivesLoadAndUnload) {
-    HINSTANCE application = GetModuleHandleA(nullptr);
+    HINSTANCE instance = nextLoadAddress();
+    ASSERT_NE(instance, nullptr);
     WNDCLASSA own{};
     own.style = CS_GLOBALCLASS;
     own.lpfnWndProc = DefWindowProcA;
-    own.hInstance = application;
+    own.hInstance = instance;
     own.lpszClassName = className;
     ATOM ownAtom = RegisterClassA(&own);
     ASSERT_NE(ownAtom, 0);
 
     HMODULE module = LoadLibraryA("ulvexwin64.dll");
-    ASSERT_NE(module, nullptr);
+    ASSERT_EQ(module, instance);
     WNDCLASSEXA info{};
     EXPECT_EQ(registeredClass(module, &info), ownAtom);
-    EXPECT_EQ(info.hInstance, application);
+    EXPECT_EQ(info.style, static_cast<UINT>(CS_GLOBALCLASS));
 
     unregisterCalls = 0;
     jnitest::redirectImport(module, "USER32.dll", "UnregisterClassA",
@@ -96,8 +106,9 @@ TEST(LifecycleTest, ExistingGlobalClassSurvivesLoadAndUnload) {
     EXPECT_TRUE(FreeLibrary(module));
     EXPECT_EQ(unregisterCalls, 0);
 
-    EXPECT_EQ(registeredClass(application, &info), ownAtom);
-    EXPECT_TRUE(UnregisterClassA(className, application));
+    EXPECT_EQ(registeredClass(instance, &info), ownAtom);
+    EXPECT_EQ(info.style, static_cast<UINT>(CS_GLOBALCLASS));
+    EXPECT_TRUE(UnregisterClassA(className, instance));
 }
 
 TEST(LifecycleTest, UnloadUnregistersByAtomWithTheModuleHandle) {
