@@ -6,7 +6,6 @@
 #include <winternl.h>
 
 #include <atomic>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -280,10 +279,12 @@ LONG WINAPI countingRegCloseKey(HKEY key) {
 struct ThreadTally {
     int rounds = 0;
     int wrongAnswers = 0;
+    size_t violations = 0;
 };
 
-void callAllThree(jnitest::JniHost& host, const jnitest::Library& library, ThreadTally& tally,
-                  ULONGLONG until) {
+// One Java thread: its own JNI environment, calling until the time is up.
+void callAllThree(const jnitest::Library& library, ThreadTally& tally, ULONGLONG until) {
+    jnitest::JniHost host;
     auto getSessionId = library.get<std::remove_pointer_t<GetSessionId>>(getSessionIdName);
     auto getClientName = library.get<std::remove_pointer_t<GetClientName>>(getClientNameName);
     auto isTerminalServer =
@@ -297,6 +298,7 @@ void callAllThree(jnitest::JniHost& host, const jnitest::Library& library, Threa
         tally.wrongAnswers += right ? 0 : 1;
         ++tally.rounds;
     }
+    tally.violations = host.violations().size();
 }
 
 // Many threads call the three exports at once for a few seconds (the registry method included,
@@ -314,17 +316,12 @@ TEST(SessionConcurrency, ManyThreadsAnswerAlikeAndLeakNothing) {
     jnitest::ImportHook open(library.handle(), "ADVAPI32.dll", "RegOpenKeyA", &countingRegOpenKeyA);
     jnitest::ImportHook close(library.handle(), "ADVAPI32.dll", "RegCloseKey",
                               &countingRegCloseKey);
-    std::vector<std::unique_ptr<jnitest::JniHost>> hosts;
     std::vector<ThreadTally> tallies(threadCount);
-    for (int i = 0; i < threadCount; ++i) {
-        hosts.emplace_back(new jnitest::JniHost);
-    }
 
     ULONGLONG until = GetTickCount64() + runMilliseconds;
     std::vector<std::thread> threads;
-    for (int i = 0; i < threadCount; ++i) {
-        threads.emplace_back(callAllThree, std::ref(*hosts[i]), std::cref(library),
-                             std::ref(tallies[i]), until);
+    for (ThreadTally& tally : tallies) {
+        threads.emplace_back(callAllThree, std::cref(library), std::ref(tally), until);
     }
     for (std::thread& thread : threads) {
         thread.join();
@@ -334,6 +331,7 @@ TEST(SessionConcurrency, ManyThreadsAnswerAlikeAndLeakNothing) {
     for (const ThreadTally& tally : tallies) {
         EXPECT_GT(tally.rounds, 0);
         EXPECT_EQ(tally.wrongAnswers, 0);
+        EXPECT_EQ(tally.violations, 0u);
         totalRounds += tally.rounds;
     }
     EXPECT_EQ(record->queries, 2 * totalRounds);
