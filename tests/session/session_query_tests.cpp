@@ -151,6 +151,7 @@ using UnregisterNotification = NTSTATUS(NTAPI*)(void*);
 bool systemDirectoryUnusable = false;
 UINT systemDirectoryAnswer = 0;
 std::vector<std::string> loadedPaths;
+std::vector<std::string> loadEvents;
 
 UINT WINAPI fakeGetSystemDirectoryA(char* buffer, UINT size) {
     return systemDirectoryUnusable ? systemDirectoryAnswer : GetSystemDirectoryA(buffer, size);
@@ -158,7 +159,13 @@ UINT WINAPI fakeGetSystemDirectoryA(char* buffer, UINT size) {
 
 HMODULE WINAPI fakeLoadLibraryA(const char* path) {
     loadedPaths.push_back(path);
+    loadEvents.push_back("LoadLibraryA");
     return LoadLibraryA(path);
+}
+
+ATOM WINAPI fakeRegisterClassA(const WNDCLASSA* windowClass) {
+    loadEvents.push_back("RegisterClassA");
+    return RegisterClassA(windowClass);
 }
 
 void patchSlot(void** slot, const void* replacement) {
@@ -176,9 +183,11 @@ VOID CALLBACK interceptLoader(ULONG reason, const DllNotification* data, void*) 
     auto module = static_cast<HMODULE>(data->base);
     void** directory = jnitest::findImportSlot(module, "KERNEL32.dll", "GetSystemDirectoryA");
     void** load = jnitest::findImportSlot(module, "KERNEL32.dll", "LoadLibraryA");
-    if (directory != nullptr && load != nullptr) {
+    void** registerClass = jnitest::findImportSlot(module, "USER32.dll", "RegisterClassA");
+    if (directory != nullptr && load != nullptr && registerClass != nullptr) {
         patchSlot(directory, reinterpret_cast<const void*>(&fakeGetSystemDirectoryA));
         patchSlot(load, reinterpret_cast<const void*>(&fakeLoadLibraryA));
+        patchSlot(registerClass, reinterpret_cast<const void*>(&fakeRegisterClassA));
     }
 }
 
@@ -207,13 +216,15 @@ std::string systemDirectory() {
     return directory;
 }
 
-TEST(SessionQueryLoader, LoadsTheLibraryByItsFullPathInTheSystemDirectory) {
+TEST(SessionQueryLoader, LoadsTheLibraryFromTheSystemDirectoryBeforeTheEntryRoutine) {
     expectFreshProcess();
     answer("WTS_DOUBLE_SESSION_ID", "7");
     LoaderInterception interception;
     jnitest::Library library;
 
     EXPECT_EQ(loadedPaths, std::vector<std::string>{systemDirectory() + "\\wtsapi32.dll"});
+    // The loader runs among the static initialisers, before the entry routine's process attach.
+    EXPECT_EQ(loadEvents, (std::vector<std::string>{"LoadLibraryA", "RegisterClassA"}));
     ASSERT_NE(doubleRecord(), nullptr);
     jnitest::JniHost host;
     EXPECT_EQ(host.call(library.get<std::remove_pointer_t<GetSessionId>>(getSessionIdName)), 7);
