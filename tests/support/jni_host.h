@@ -57,7 +57,7 @@ public:
     // The exact bytes handed to NewStringUTF for a string the library made.
     std::string newStringUtfBytes(jstring string) const;
     std::vector<std::uint8_t> bytes(jbyteArray array) const;
-    bool guardIntact(jbyteArray array) const;  // the guard bytes after the end are unchanged
+    bool guardIntact(jbyteArray array) const;     // the guard bytes after the end are unchanged
     std::string className(jobject object) const;  // "java/lang/String", "[B", ...
     std::int32_t integerValue(jobject integer) const;
 
@@ -65,16 +65,18 @@ public:
     bool exceptionPending() const;
     std::string exceptionClass() const;  // e.g. "java/lang/OutOfMemoryError"
     std::string exceptionMessage() const;
-    int exceptionsRaised() const;  // ThrowNew calls and injected failures since construction
+    // Exceptions made pending since construction: ThrowNew calls, injected failures and the
+    // errors a virtual machine raises itself (a missing method, an index out of bounds).
+    int exceptionsRaised() const;
     void clearException();
 
     // Fault injection. Counts start from the moment of the call.
     void failConversion(int nth);  // the nth GetStringUTFChars gives null, OutOfMemoryError
-    void failFindClass(std::string_view className);  // null, NoClassDefFoundError
+    void failFindClass(std::string_view className);     // null, NoClassDefFoundError
     void failGetMethodID(std::string_view methodName);  // null, NoSuchMethodError
-    void failNewByteArray();  // every NewByteArray gives null, OutOfMemoryError
+    void failNewByteArray();          // every NewByteArray gives null, OutOfMemoryError
     void failGetByteArrayElements();  // every GetByteArrayElements gives null, OutOfMemoryError
-    void failNewStringUTF();  // every NewStringUTF gives null, OutOfMemoryError
+    void failNewStringUTF();          // every NewStringUTF gives null, OutOfMemoryError
 
     // Observation.
     int conversions() const;  // GetStringUTFChars calls that gave bytes
@@ -88,6 +90,8 @@ public:
     // Records a violation for every pin still held.
     void checkReleased();
     const std::vector<std::string>& violations() const;
+    // Returns the violations recorded so far and forgets them, for tests of the host itself.
+    std::vector<std::string> takeViolations();
 
     struct State;
 
