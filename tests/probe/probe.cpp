@@ -53,5 +53,6 @@ int main() {
     probeEnvironment(host, library);
     probeRegistry(host, library);
     probeDesktop(host, library);
+    probeSession(host, library);
     return host.violations().empty() ? 0 : 1;
 }
