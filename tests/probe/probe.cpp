@@ -51,6 +51,9 @@ int main() {
     jnitest::JniHost host;
     probeExports(library);
     probeEnvironment(host, library);
+    probeRegistry(host, library);
+    probeDesktop(host, library);
+    probeSession(host, library);
     probePipe(host, library);
     return host.violations().empty() ? 0 : 1;
 }

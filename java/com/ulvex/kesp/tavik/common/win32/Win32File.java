@@ -1,6 +1,25 @@
 package com.ulvex.kesp.tavik.common.win32;
 
-/** Shell shortcut files, written through {@code ulvexwin64.dll}. */
+/**
+ * Shell shortcut files, written through {@code ulvexwin64.dll}.
+ *
+ * <p>The result of {@link #winCreateShortcut} is a Windows error code:
+ *
+ * <ul>
+ *   <li>0: the shortcut file was written.
+ *   <li>87 ({@code ERROR_INVALID_PARAMETER}): a string argument was null or could not be
+ *       converted (a failed conversion also leaves its {@code OutOfMemoryError} to Java);
+ *       nothing was attempted.
+ *   <li>Any other value: no file was written (the shell's link object or its file interface
+ *       was unavailable, or saving failed). It is the calling thread's last Windows error code
+ *       when Windows set one, otherwise the Windows code carried by the failing COM result,
+ *       otherwise 31 ({@code ERROR_GEN_FAILURE}). A failure is never reported as 0.
+ * </ul>
+ *
+ * <p>The call initialises COM on the calling thread for its own duration and undoes only an
+ * initialisation that succeeded, so a thread that already belongs to a multithreaded apartment
+ * keeps it.
+ */
 public final class Win32File {
     static {
         System.loadLibrary("ulvexwin64");

@@ -1,0 +1,176 @@
+// Registry keys and presence queries: create, delete, test, count, type, delete a value, and
+// the settings-change broadcast on request.
+#include <com_ulvex_kesp_tavik_common_win32_Registry.h>
+
+#include <shlwapi.h>
+
+#include "../jni/boundary.h"
+#include "registry_key.h"
+
+using ulvex::KeyOpening;
+using ulvex::RegistryKey;
+using ulvex::ScopedUtfChars;
+
+JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyCreate(JNIEnv* env,
+                                                                                 jclass, jint root,
+                                                                                 jstring subKey) {
+    ScopedUtfChars path(env, subKey);
+    if (path.get() == nullptr) {
+        return -1;
+    }
+    RegistryKey key;
+    DWORD disposition = 0;
+    LSTATUS status = RegCreateKeyExA(ulvex::keyFromJava(root), path.get(), 0, nullptr, 0,
+                                     ulvex::allAccess, nullptr, key.receive(), &disposition);
+    path.release();
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    key.adopt();
+    key.close();
+    if (disposition == REG_OPENED_EXISTING_KEY) {
+        ulvex::throwRegistryException(env, "Attempted to create existing key");
+    }
+    return 0;
+}
+
+JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyDelete(
+    JNIEnv* env, jclass, jint root, jstring subKey, jboolean broadcast) {
+    ScopedUtfChars path(env, subKey);
+    if (path.get() == nullptr) {
+        return -1;
+    }
+    LSTATUS status = SHDeleteKeyA(ulvex::keyFromJava(root), path.get());
+    path.release();
+    if (status != ERROR_SUCCESS) {
+        ulvex::throwRegistryException(env, "Could not delete registry key");
+    }
+    if (ulvex::booleanFromJava(broadcast)) {
+        ulvex::broadcastSettingsChange();
+    }
+    return status;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyExists(
+    JNIEnv* env, jclass, jint root, jstring subKey) {
+    ScopedUtfChars path(env, subKey);
+    if (path.get() == nullptr) {
+        return JNI_FALSE;
+    }
+    RegistryKey key;
+    bool exists = RegOpenKeyExA(ulvex::keyFromJava(root), path.get(), 0, ulvex::readAccess,
+                                key.receive()) == ERROR_SUCCESS;
+    if (exists) {
+        key.adopt();
+        key.close();
+    }
+    path.release();
+    return ulvex::booleanToJava(exists);
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyHasSubKeys(
+    JNIEnv* env, jclass, jint root, jstring subKey) {
+    RegistryKey key;
+    if (ulvex::openKey(env, root, subKey, ulvex::readAccess, key) != KeyOpening::opened) {
+        return JNI_FALSE;
+    }
+    DWORD subKeys = 0;
+    LSTATUS status = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr,
+                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    key.close();
+    if (status != ERROR_SUCCESS) {
+        ulvex::throwRegistryException(env, "Error counting registry subkeys");
+        return JNI_FALSE;
+    }
+    return ulvex::booleanToJava(subKeys > 0);
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyHasValues(
+    JNIEnv* env, jclass, jint root, jstring subKey) {
+    RegistryKey key;
+    if (ulvex::openKey(env, root, subKey, ulvex::readAccess, key) != KeyOpening::opened) {
+        return JNI_FALSE;
+    }
+    DWORD values = 0;
+    LSTATUS status = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+    key.close();
+    if (status != ERROR_SUCCESS) {
+        ulvex::throwRegistryException(env, "Error counting registry values");
+        return JNI_FALSE;
+    }
+    return ulvex::booleanToJava(values > 0);
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyHasValue(
+    JNIEnv* env, jclass, jint root, jstring subKey, jstring valueName) {
+    RegistryKey key;
+    if (valueName == nullptr ||
+        ulvex::openKey(env, root, subKey, ulvex::readAccess, key) != KeyOpening::opened) {
+        return JNI_FALSE;
+    }
+    ScopedUtfChars name(env, valueName);
+    if (name.get() == nullptr) {
+        return JNI_FALSE;
+    }
+    LSTATUS status = RegQueryValueExA(key.get(), name.get(), nullptr, nullptr, nullptr, nullptr);
+    name.release();
+    key.close();
+    return ulvex::booleanToJava(status == ERROR_SUCCESS);
+}
+
+JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValueType(
+    JNIEnv* env, jclass, jint root, jstring subKey, jstring valueName) {
+    RegistryKey key;
+    if (valueName == nullptr) {
+        return -1;
+    }
+    switch (ulvex::openKey(env, root, subKey, ulvex::readAccess, key)) {
+        case KeyOpening::noPath:
+            return -1;
+        case KeyOpening::failed:
+            return 0;
+        case KeyOpening::opened:
+            break;
+    }
+    ScopedUtfChars name(env, valueName);
+    if (name.get() == nullptr) {
+        return 0;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    LSTATUS status = RegQueryValueExA(key.get(), name.get(), nullptr, &type, nullptr, &size);
+    key.close();
+    name.release();
+    if (status != ERROR_SUCCESS) {
+        ulvex::throwRegistryException(env, "Error retreiving registry value");
+        return 0;
+    }
+    return ulvex::dwordToJava(type);
+}
+
+JNIEXPORT void JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyDeleteValue(
+    JNIEnv* env, jclass, jint root, jstring subKey, jstring valueName, jboolean broadcast) {
+    RegistryKey key;
+    if (valueName == nullptr ||
+        ulvex::openKey(env, root, subKey, ulvex::allAccess, key) != KeyOpening::opened) {
+        return;
+    }
+    ScopedUtfChars name(env, valueName);
+    if (name.get() == nullptr) {
+        return;
+    }
+    LSTATUS status = RegDeleteValueA(key.get(), name.get());
+    name.release();
+    if (status != ERROR_SUCCESS) {
+        ulvex::throwRegistryException(env, "Error deleting registry key value");
+    }
+    if (ulvex::booleanFromJava(broadcast)) {
+        ulvex::broadcastSettingsChange();
+    }
+}
+
+JNIEXPORT void JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_broadcastUpdate(JNIEnv*,
+                                                                                       jclass) {
+    ulvex::broadcastSettingsChange();
+}

@@ -1,0 +1,49 @@
+#include "registry_key.h"
+
+#include "../jni/boundary.h"
+
+namespace ulvex {
+
+void RegistryKey::close() {
+    if (key_ != nullptr) {
+        RegCloseKey(key_);
+        key_ = nullptr;
+    }
+}
+
+KeyOpening openKey(JNIEnv* env, jint root, jstring subKey, REGSAM access, RegistryKey& key) {
+    ScopedUtfChars path(env, subKey);
+    if (path.get() == nullptr) {
+        return KeyOpening::noPath;
+    }
+    LSTATUS status = RegOpenKeyExA(keyFromJava(root), path.get(), 0, access, key.receive());
+    path.release();
+    if (status != ERROR_SUCCESS) {
+        throwRegistryException(env, "Error opening registry key");
+        return KeyOpening::failed;
+    }
+    key.adopt();
+    return KeyOpening::opened;
+}
+
+HeapBuffer::HeapBuffer(std::size_t size)
+    : data_(static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, size))) {}
+
+HeapBuffer::~HeapBuffer() {
+    release();
+}
+
+void HeapBuffer::release() {
+    if (data_ != nullptr) {
+        HeapFree(GetProcessHeap(), 0, data_);
+        data_ = nullptr;
+    }
+}
+
+void broadcastSettingsChange() {
+    static const char environment[] = "Environment";
+    SendMessageTimeoutA(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(environment),
+                        SMTO_ABORTIFHUNG, 5000, nullptr);
+}
+
+}  // namespace ulvex

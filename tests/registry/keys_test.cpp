@@ -1,0 +1,281 @@
+// Key operations and presence queries against the real registry of the Wine prefix.
+#include "registry_support.h"
+
+namespace regtest {
+namespace {
+
+using KeyCreate = RegistryTest;
+using KeyDelete = RegistryTest;
+using KeyExists = RegistryTest;
+using KeyCounts = RegistryTest;
+using KeyHasValue = RegistryTest;
+using KeyGetValueType = RegistryTest;
+using KeyDeleteValue = RegistryTest;
+
+constexpr jint noSuchRoot = 0x7FFF0000;  // names no key: Windows answers ERROR_INVALID_HANDLE
+
+TEST_F(KeyCreate, CreatesMissingKeyWithItsParents) {
+    std::string path = scratch.child("a\\b\\c");
+    EXPECT_EQ(host.call(registry.keyCreate, currentUser, host.string(path)), 0);
+    expectNothingRaised();
+    EXPECT_TRUE(rawKeyExists(path));
+}
+
+TEST_F(KeyCreate, ExistingKeyIsKeptAndRaises) {
+    rawSetValue(scratch.path(), "kept", REG_DWORD, {7, 0, 0, 0});
+    EXPECT_EQ(host.call(registry.keyCreate, currentUser, host.string(scratch.path())), 0);
+    expectRaised("Attempted to create existing key");
+    EXPECT_EQ(rawGetValue(scratch.path(), "kept").bytes, (std::vector<std::uint8_t>{7, 0, 0, 0}));
+}
+
+TEST_F(KeyCreate, RefusedCreationReturnsTheCodeAndRaisesNothing) {
+    EXPECT_EQ(host.call(registry.keyCreate, noSuchRoot, host.string("Software")),
+              ERROR_INVALID_HANDLE);
+    expectNothingRaised();
+}
+
+TEST_F(KeyCreate, NullOrUnconvertiblePathReturnsMinusOne) {
+    EXPECT_EQ(host.call(registry.keyCreate, currentUser, jstring{}), -1);
+    expectNothingRaised();
+    host.failConversion(1);
+    EXPECT_EQ(host.call(registry.keyCreate, currentUser, host.string(scratch.child("x"))), -1);
+    EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
+    EXPECT_EQ(host.exceptionsRaised(), 1);
+    EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
+    EXPECT_FALSE(rawKeyExists(scratch.child("x")));
+}
+
+TEST_F(KeyDelete, RemovesTheWholeTree) {
+    rawSetValue(scratch.child("tree\\inner"), "v", REG_SZ, {'x', 0});
+    rawSetValue(scratch.child("tree"), "w", REG_SZ, {'y', 0});
+    EXPECT_EQ(
+        host.call(registry.keyDelete, currentUser, host.string(scratch.child("tree")), jboolean{0}),
+        0);
+    expectNothingRaised();
+    EXPECT_FALSE(rawKeyExists(scratch.child("tree")));
+    EXPECT_TRUE(hooks.broadcasts.empty());
+}
+
+TEST_F(KeyDelete, MissingKeyReturnsTheCodeRaisesAndStillBroadcasts) {
+    struct Case {
+        jboolean broadcast;
+        size_t broadcasts;
+    };
+    for (Case c : {Case{0, 0}, Case{1, 1}, Case{2, 1}, Case{0x80, 1}}) {
+        jnitest::JniHost fresh;
+        hooks.broadcasts.clear();
+        EXPECT_EQ(fresh.call(registry.keyDelete, currentUser, fresh.string(scratch.child("none")),
+                             c.broadcast),
+                  ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(fresh.exceptionMessage(), "Could not delete registry key");
+        EXPECT_EQ(fresh.exceptionClass(), registryException);
+        EXPECT_EQ(fresh.exceptionsRaised(), 1);
+        EXPECT_EQ(hooks.broadcasts.size(), c.broadcasts) << int(c.broadcast);
+    }
+}
+
+TEST_F(KeyDelete, NullOrUnconvertiblePathReturnsMinusOneWithoutBroadcast) {
+    EXPECT_EQ(host.call(registry.keyDelete, currentUser, jstring{}, jboolean{1}), -1);
+    expectNothingRaised();
+    host.failConversion(1);
+    EXPECT_EQ(host.call(registry.keyDelete, currentUser, host.string(scratch.path()), jboolean{1}),
+              -1);
+    EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
+    EXPECT_TRUE(hooks.broadcasts.empty());
+    EXPECT_TRUE(rawKeyExists(scratch.path()));
+}
+
+TEST_F(KeyExists, AnswersWithoutRaising) {
+    struct Case {
+        std::string path;
+        jboolean expected;
+    };
+    for (const Case& c : {Case{scratch.path(), 1}, Case{scratch.child("missing"), 0}}) {
+        EXPECT_EQ(host.call(registry.keyExists, currentUser, host.string(c.path)), c.expected)
+            << c.path;
+    }
+    EXPECT_EQ(host.call(registry.keyExists, noSuchRoot, host.string("Software")), 0);
+    EXPECT_EQ(host.call(registry.keyExists, currentUser, jstring{}), 0);
+    expectNothingRaised();
+}
+
+TEST_F(KeyCounts, ValuesAndSubKeysAreToldApart) {
+    rawSetValue(scratch.child("values"), "v", REG_DWORD, {1, 0, 0, 0});
+    rawCreateKey(scratch.child("subkeys\\inner"));
+    rawCreateKey(scratch.child("empty"));
+    struct Case {
+        const char* child;
+        jboolean hasSubKeys;
+        jboolean hasValues;
+    };
+    for (Case c : {Case{"values", 0, 1}, Case{"subkeys", 1, 0}, Case{"empty", 0, 0}}) {
+        jstring path = host.string(scratch.child(c.child));
+        EXPECT_EQ(host.call(registry.keyHasSubKeys, currentUser, path), c.hasSubKeys) << c.child;
+        EXPECT_EQ(host.call(registry.keyHasValues, currentUser, path), c.hasValues) << c.child;
+    }
+    expectNothingRaised();
+}
+
+TEST_F(KeyCounts, MissingKeyRaisesOpeningError) {
+    for (auto count : {registry.keyHasSubKeys, registry.keyHasValues}) {
+        jnitest::JniHost fresh;
+        EXPECT_EQ(fresh.call(count, currentUser, fresh.string(scratch.child("none"))), 0);
+        EXPECT_EQ(fresh.exceptionMessage(), "Error opening registry key");
+        EXPECT_EQ(fresh.exceptionsRaised(), 1);
+    }
+}
+
+TEST_F(KeyCounts, FailedCountRaisesItsOwnMessage) {
+    hooks.queryInfoStatus = ERROR_ACCESS_DENIED;
+    struct Case {
+        decltype(registry.keyHasValues) count;
+        const char* message;
+    };
+    for (Case c : {Case{registry.keyHasSubKeys, "Error counting registry subkeys"},
+                   Case{registry.keyHasValues, "Error counting registry values"}}) {
+        jnitest::JniHost fresh;
+        EXPECT_EQ(fresh.call(c.count, currentUser, fresh.string(scratch.path())), 0);
+        EXPECT_EQ(fresh.exceptionMessage(), c.message);
+        EXPECT_EQ(fresh.exceptionsRaised(), 1);
+    }
+}
+
+TEST_F(KeyCounts, NullPathIsFalseWithoutRegistryCall) {
+    EXPECT_EQ(host.call(registry.keyHasSubKeys, currentUser, jstring{}), 0);
+    EXPECT_EQ(host.call(registry.keyHasValues, currentUser, jstring{}), 0);
+    expectNothingRaised();
+    EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
+}
+
+TEST_F(KeyHasValue, ProbesPresenceOnly) {
+    rawSetValue(scratch.path(), "present", REG_BINARY, {1});
+    rawSetValue(scratch.path(), "", REG_SZ, {'d', 0});
+    struct Case {
+        const char* name;
+        jboolean expected;
+    };
+    for (Case c : {Case{"present", 1}, Case{"", 1}, Case{"absent", 0}}) {
+        EXPECT_EQ(host.call(registry.keyHasValue, currentUser, host.string(scratch.path()),
+                            host.string(c.name)),
+                  c.expected)
+            << c.name;
+    }
+    expectNothingRaised();
+}
+
+TEST_F(KeyHasValue, MissingKeyRaisesOpeningError) {
+    EXPECT_EQ(host.call(registry.keyHasValue, currentUser, host.string(scratch.child("none")),
+                        host.string("v")),
+              0);
+    expectRaised("Error opening registry key");
+}
+
+TEST_F(KeyHasValue, NullOrUnconvertibleArgumentsAreFalse) {
+    EXPECT_EQ(host.call(registry.keyHasValue, currentUser, jstring{}, host.string("v")), 0);
+    EXPECT_EQ(host.call(registry.keyHasValue, currentUser, host.string(scratch.path()), jstring{}),
+              0);
+    expectNothingRaised();
+    EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
+    host.failConversion(2);
+    EXPECT_EQ(
+        host.call(registry.keyHasValue, currentUser, host.string(scratch.path()), host.string("v")),
+        0);
+    EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
+    EXPECT_EQ(host.exceptionsRaised(), 1);
+    EXPECT_EQ(hooks.registryCalls.load(), 1);  // the open alone
+    EXPECT_EQ(hooks.keysClosed.load(), 1);
+}
+
+TEST_F(KeyGetValueType, ReportsTheStoredTypeNumber) {
+    for (DWORD type : {DWORD{REG_NONE}, DWORD{REG_SZ}, DWORD{REG_DWORD}, DWORD{REG_MULTI_SZ},
+                       DWORD{REG_QWORD}, DWORD{0x1234}}) {
+        std::string name = "t" + std::to_string(type);
+        rawSetValue(scratch.path(), name.c_str(), type, {0, 0, 0, 0, 0, 0, 0, 0});
+        EXPECT_EQ(host.call(registry.keyGetValueType, currentUser, host.string(scratch.path()),
+                            host.string(name)),
+                  static_cast<jint>(type));
+    }
+    expectNothingRaised();
+}
+
+TEST_F(KeyGetValueType, FailuresRaiseAndReturnZero) {
+    struct Case {
+        std::string path;
+        const char* message;
+    };
+    for (const Case& c : {Case{scratch.path(), "Error retreiving registry value"},
+                          Case{scratch.child("none"), "Error opening registry key"}}) {
+        jnitest::JniHost fresh;
+        EXPECT_EQ(fresh.call(registry.keyGetValueType, currentUser, fresh.string(c.path),
+                             fresh.string("absent")),
+                  0);
+        EXPECT_EQ(fresh.exceptionMessage(), c.message);
+        EXPECT_EQ(fresh.exceptionsRaised(), 1);
+    }
+}
+
+TEST_F(KeyGetValueType, NullArgumentsGiveMinusOneAndFailedNameConversionZero) {
+    EXPECT_EQ(host.call(registry.keyGetValueType, currentUser, jstring{}, host.string("v")), -1);
+    EXPECT_EQ(
+        host.call(registry.keyGetValueType, currentUser, host.string(scratch.path()), jstring{}),
+        -1);
+    expectNothingRaised();
+    EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
+    host.failConversion(2);
+    EXPECT_EQ(host.call(registry.keyGetValueType, currentUser, host.string(scratch.path()),
+                        host.string("v")),
+              0);
+    EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
+    EXPECT_EQ(hooks.registryCalls.load(), 1);
+}
+
+TEST_F(KeyDeleteValue, DeletesAndBroadcastsOnRequest) {
+    for (jboolean broadcast : {jboolean{0}, jboolean{1}}) {
+        hooks.broadcasts.clear();
+        rawSetValue(scratch.path(), "gone", REG_DWORD, {1, 0, 0, 0});
+        host.call(registry.keyDeleteValue, currentUser, host.string(scratch.path()),
+                  host.string("gone"), broadcast);
+        EXPECT_FALSE(rawGetValue(scratch.path(), "gone").found);
+        EXPECT_EQ(hooks.broadcasts.size(), size_t{broadcast});
+    }
+    expectNothingRaised();
+}
+
+TEST_F(KeyDeleteValue, MissingValueRaisesAndStillBroadcasts) {
+    host.call(registry.keyDeleteValue, currentUser, host.string(scratch.path()),
+              host.string("absent"), jboolean{1});
+    expectRaised("Error deleting registry key value");
+    EXPECT_EQ(hooks.broadcasts.size(), 1u);
+}
+
+TEST_F(KeyDeleteValue, MissingKeyRaisesWithoutBroadcast) {
+    host.call(registry.keyDeleteValue, currentUser, host.string(scratch.child("none")),
+              host.string("v"), jboolean{1});
+    expectRaised("Error opening registry key");
+    EXPECT_TRUE(hooks.broadcasts.empty());
+}
+
+TEST_F(KeyDeleteValue, NullOrUnconvertibleArgumentsDeleteNothing) {
+    rawSetValue(scratch.path(), "", REG_SZ, {'d', 0});
+    host.call(registry.keyDeleteValue, currentUser, jstring{}, jstring{}, jboolean{1});
+    host.call(registry.keyDeleteValue, currentUser, host.string(scratch.path()), jstring{},
+              jboolean{1});
+    host.call(registry.keyDeleteValue, currentUser, jstring{}, host.string(""), jboolean{1});
+    expectNothingRaised();
+    EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
+    host.failConversion(2);
+    host.call(registry.keyDeleteValue, currentUser, host.string(scratch.path()), host.string(""),
+              jboolean{1});
+    EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
+    EXPECT_TRUE(rawGetValue(scratch.path(), "").found) << "the default value was deleted";
+    EXPECT_TRUE(hooks.broadcasts.empty());
+}
+
+}  // namespace
+}  // namespace regtest

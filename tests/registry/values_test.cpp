@@ -1,0 +1,358 @@
+// Reading and writing value data against the real registry of the Wine prefix.
+#include "registry_support.h"
+
+namespace regtest {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using KeyGetValue = RegistryTest;
+using KeySetValue = RegistryTest;
+
+std::string environmentVariable(const char* name) {
+    char value[4096] = {};
+    DWORD count = GetEnvironmentVariableA(name, value, sizeof value);
+    EXPECT_GT(count, 0u) << name;
+    return value;
+}
+
+Bytes text(const std::string& value, bool terminated = true) {
+    Bytes bytes(value.begin(), value.end());
+    if (terminated) {
+        bytes.push_back(0);
+    }
+    return bytes;
+}
+
+// What keyGetValue made of a value, as one comparable text.
+std::string describe(jnitest::JniHost& host, jobject result) {
+    if (result == nullptr) {
+        return host.exceptionPending() ? "raised " + host.exceptionMessage() : "null";
+    }
+    std::string kind = host.className(result);
+    if (kind == "java/lang/String") {
+        return "String " + host.newStringUtfBytes(static_cast<jstring>(result));
+    }
+    if (kind == "java/lang/Integer") {
+        return "Integer " + std::to_string(host.integerValue(result));
+    }
+    std::string bytes = "byte[]";
+    for (std::uint8_t byte : host.bytes(static_cast<jbyteArray>(result))) {
+        bytes += " " + std::to_string(byte);
+    }
+    return bytes;
+}
+
+TEST_F(KeyGetValue, ValuesWrittenElsewhereReadByType) {
+    std::string systemRoot = environmentVariable("SystemRoot");
+    struct Case {
+        DWORD type;
+        Bytes data;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {REG_NONE, {1, 2, 255}, "byte[] 1 2 255"},
+        {REG_NONE, {}, "byte[]"},
+        {REG_SZ, text("abc"), "String abc"},
+        {REG_SZ, text("abc", false), "String abc"},
+        {REG_SZ, {}, "String "},
+        {REG_SZ, {0xC3, 0xA9, 0}, "String \xC3\xA9"},
+        {REG_EXPAND_SZ, text("%SystemRoot%\\x"), "String " + systemRoot + "\\x"},
+        {REG_EXPAND_SZ, text("%SystemRoot%", false), "String " + systemRoot},
+        {REG_EXPAND_SZ, text("%NoSuchVariable9%"), "String %NoSuchVariable9%"},
+        {REG_EXPAND_SZ, {}, "String "},
+        {REG_BINARY, {0, 7, 0x80}, "byte[] 0 7 128"},
+        {REG_BINARY, {}, "byte[]"},
+        {REG_DWORD, {1, 0, 0, 0}, "Integer 1"},
+        {REG_DWORD, {0x78, 0x56, 0x34, 0x12}, "Integer 305419896"},
+        {REG_DWORD, {255, 255, 255, 255}, "Integer -1"},
+        {REG_DWORD, {0x34, 0x12}, "Integer 4660"},
+        {REG_DWORD, {}, "Integer 0"},
+        {REG_DWORD, {1, 0, 0, 0, 9, 9}, "Integer 1"},
+        {REG_DWORD_BIG_ENDIAN, {1, 0, 0, 0}, "Integer 1"},
+        {REG_DWORD_BIG_ENDIAN, {0, 0, 0, 1}, "Integer 16777216"},
+        {REG_LINK, text("x"), "raised Unsupported data type"},
+        {REG_MULTI_SZ, {'a', 0, 0}, "raised Unsupported data type"},
+        {REG_RESOURCE_LIST, {1}, "raised Unsupported data type"},
+        {REG_FULL_RESOURCE_DESCRIPTOR, {1}, "raised Unsupported data type"},
+        {REG_RESOURCE_REQUIREMENTS_LIST, {1}, "raised Unsupported data type"},
+        {REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}, "raised Unsupported data type"},
+        {0x1234, {1}, "raised Unsupported data type"},
+    };
+    for (const Case& c : cases) {
+        jnitest::JniHost fresh;
+        rawSetValue(scratch.path(), "v", c.type, c.data);
+        jobject result = fresh.call(registry.keyGetValue, currentUser, fresh.string(scratch.path()),
+                                    fresh.string("v"));
+        EXPECT_EQ(describe(fresh, result), c.expected) << "type " << c.type;
+        EXPECT_LE(fresh.exceptionsRaised(), 1);
+        if (fresh.exceptionPending()) {
+            EXPECT_EQ(fresh.exceptionClass(), registryException);
+        }
+    }
+}
+
+TEST_F(KeyGetValue, FailuresRaiseAndReturnNull) {
+    struct Case {
+        std::string path;
+        const char* message;
+    };
+    for (const Case& c : {Case{scratch.path(), "Error retreiving registry value"},
+                          Case{scratch.child("none"), "Error opening registry key"}}) {
+        jnitest::JniHost fresh;
+        EXPECT_EQ(fresh.call(registry.keyGetValue, currentUser, fresh.string(c.path),
+                             fresh.string("absent")),
+                  nullptr);
+        EXPECT_EQ(fresh.exceptionClass(), registryException);
+        EXPECT_EQ(fresh.exceptionMessage(), c.message);
+        EXPECT_EQ(fresh.exceptionsRaised(), 1);
+    }
+}
+
+TEST_F(KeyGetValue, NullArgumentsReturnNullWithoutRegistryCall) {
+    EXPECT_EQ(host.call(registry.keyGetValue, currentUser, jstring{}, host.string("v")), nullptr);
+    EXPECT_EQ(host.call(registry.keyGetValue, currentUser, host.string(scratch.path()), jstring{}),
+              nullptr);
+    expectNothingRaised();
+    EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
+}
+
+TEST_F(KeyGetValue, VirtualMachineFailuresLeaveTheirOwnException) {
+    rawSetValue(scratch.path(), "bytes", REG_BINARY, {1});
+    rawSetValue(scratch.path(), "number", REG_DWORD, {1, 0, 0, 0});
+    rawSetValue(scratch.path(), "text", REG_SZ, text("t"));
+    struct Case {
+        void (*inject)(jnitest::JniHost&);
+        const char* name;
+        const char* exceptionClass;
+    };
+    const Case cases[] = {
+        {[](jnitest::JniHost& h) { h.failConversion(2); }, "text", "java/lang/OutOfMemoryError"},
+        {[](jnitest::JniHost& h) { h.failNewByteArray(); }, "bytes", "java/lang/OutOfMemoryError"},
+        {[](jnitest::JniHost& h) { h.failNewStringUTF(); }, "text", "java/lang/OutOfMemoryError"},
+        {[](jnitest::JniHost& h) { h.failFindClass("java/lang/Integer"); }, "number",
+         "java/lang/NoClassDefFoundError"},
+        {[](jnitest::JniHost& h) { h.failGetMethodID("<init>"); }, "number",
+         "java/lang/NoSuchMethodError"},
+    };
+    for (const Case& c : cases) {
+        jnitest::JniHost fresh;
+        c.inject(fresh);
+        EXPECT_EQ(fresh.call(registry.keyGetValue, currentUser, fresh.string(scratch.path()),
+                             fresh.string(c.name)),
+                  nullptr);
+        EXPECT_EQ(fresh.exceptionClass(), c.exceptionClass) << c.name;
+        EXPECT_EQ(fresh.exceptionsRaised(), 1) << c.name;
+    }
+}
+
+TEST_F(KeySetValue, WritesTheTypeAndBytesGiven) {
+    struct Case {
+        jint type;
+        jobject (*make)(jnitest::JniHost&);
+        Bytes stored;
+    };
+    const Case cases[] = {
+        {REG_NONE,
+         [](jnitest::JniHost& h) -> jobject {
+             return h.byteArray({1, 2});
+         },
+         {1, 2}},
+        {REG_BINARY, [](jnitest::JniHost& h) -> jobject { return h.byteArray({}); }, {}},
+        {REG_BINARY,
+         [](jnitest::JniHost& h) -> jobject {
+             return h.byteArray({0, 255});
+         },
+         {0, 255}},
+        {REG_SZ, [](jnitest::JniHost& h) -> jobject { return h.string("abc"); }, text("abc")},
+        {REG_SZ, [](jnitest::JniHost& h) -> jobject { return h.string(""); }, {0}},
+        {REG_SZ,
+         [](jnitest::JniHost& h) -> jobject { return h.string(u"\u00e9t\u00e9"); },
+         {0xC3, 0xA9, 't', 0xC3, 0xA9, 0}},
+        {REG_EXPAND_SZ, [](jnitest::JniHost& h) -> jobject { return h.string("%SystemRoot%"); },
+         text("%SystemRoot%")},
+        {REG_DWORD,
+         [](jnitest::JniHost& h) { return h.integer(0x12345678); },
+         {0x78, 0x56, 0x34, 0x12}},
+        {REG_DWORD, [](jnitest::JniHost& h) { return h.integer(-2); }, {254, 255, 255, 255}},
+        {REG_DWORD_BIG_ENDIAN, [](jnitest::JniHost& h) { return h.integer(1); }, {1, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        jnitest::JniHost fresh;
+        fresh.call(registry.keySetValue, currentUser, fresh.string(scratch.path()),
+                   fresh.string("v"), c.type, c.make(fresh), jboolean{0});
+        EXPECT_FALSE(fresh.exceptionPending()) << fresh.exceptionMessage();
+        ASSERT_FALSE(hooks.writes.empty());
+        EXPECT_EQ(hooks.writes.back().data, c.stored) << "handed to Windows, type " << c.type;
+        RawValue stored = rawGetValue(scratch.path(), "v");
+        EXPECT_EQ(stored.type, static_cast<DWORD>(c.type));
+        EXPECT_EQ(stored.bytes, c.stored) << "type " << c.type;
+    }
+    EXPECT_TRUE(hooks.broadcasts.empty());
+}
+
+TEST_F(KeySetValue, RoundTripsThroughKeyGetValue) {
+    std::string systemRoot = environmentVariable("SystemRoot");
+    host.call(registry.keySetValue, currentUser, host.string(scratch.path()), host.string("e"),
+              jint{REG_EXPAND_SZ}, host.string("%SystemRoot%\\y"), jboolean{0});
+    host.call(registry.keySetValue, currentUser, host.string(scratch.path()), host.string("b"),
+              jint{REG_DWORD_BIG_ENDIAN}, host.integer(-5), jboolean{0});
+    jstring path = host.string(scratch.path());
+    EXPECT_EQ(describe(host, host.call(registry.keyGetValue, currentUser, path, host.string("e"))),
+              "String " + systemRoot + "\\y");
+    EXPECT_EQ(rawGetValue(scratch.path(), "e").bytes, text("%SystemRoot%\\y"));
+    EXPECT_EQ(host.call(registry.keyGetValueType, currentUser, path, host.string("e")),
+              REG_EXPAND_SZ);
+    EXPECT_EQ(describe(host, host.call(registry.keyGetValue, currentUser, path, host.string("b"))),
+              "Integer -5");
+    expectNothingRaised();
+}
+
+TEST_F(KeySetValue, RefusedObjectsAndTypesWriteNothingAndStillBroadcast) {
+    struct Case {
+        jint type;
+        jobject (*make)(jnitest::JniHost&);
+        const char* message;
+    };
+    auto none = [](jnitest::JniHost&) -> jobject { return nullptr; };
+    auto integer = [](jnitest::JniHost& h) { return h.integer(1); };
+    auto string = [](jnitest::JniHost& h) -> jobject { return h.string("s"); };
+    auto bytes = [](jnitest::JniHost& h) -> jobject { return h.byteArray({1}); };
+    auto plain = [](jnitest::JniHost& h) { return h.object("java/lang/Object"); };
+    const Case cases[] = {
+        {REG_NONE, none, "Incompatible data types"},
+        {REG_SZ, none, "Incompatible data types"},
+        {REG_EXPAND_SZ, none, "Incompatible data types"},
+        {REG_BINARY, none, "Incompatible data types"},
+        {REG_DWORD, none, "Incompatible data types"},
+        {REG_DWORD_BIG_ENDIAN, none, "Incompatible data types"},
+        {REG_SZ, integer, "Incompatible data types"},
+        {REG_BINARY, string, "Incompatible data types"},
+        {REG_DWORD, bytes, "Incompatible data types"},
+        {REG_EXPAND_SZ, plain, "Incompatible data types"},
+        {REG_MULTI_SZ, string, "Not implemented"},
+        {REG_LINK, string, "Unsupported value type"},
+        {8, bytes, "Unsupported value type"},
+        {REG_QWORD, integer, "Unsupported value type"},
+        {-1, integer, "Unsupported value type"},
+        {-2147483647 - 1, integer, "Unsupported value type"},
+    };
+    for (const Case& c : cases) {
+        jnitest::JniHost fresh;
+        hooks.broadcasts.clear();
+        fresh.call(registry.keySetValue, currentUser, fresh.string(scratch.path()),
+                   fresh.string("v"), c.type, c.make(fresh), jboolean{1});
+        EXPECT_EQ(fresh.exceptionClass(), registryException);
+        EXPECT_EQ(fresh.exceptionMessage(), c.message) << "type " << c.type;
+        EXPECT_EQ(fresh.exceptionsRaised(), 1);
+        EXPECT_EQ(hooks.broadcasts.size(), 1u) << "type " << c.type;
+    }
+    EXPECT_TRUE(hooks.writes.empty());
+    EXPECT_FALSE(rawGetValue(scratch.path(), "v").found);
+}
+
+TEST_F(KeySetValue, UnsupportedTypesNeverLookAtTheValue) {
+    for (jint type : {REG_LINK, REG_MULTI_SZ, 8, -1}) {
+        jnitest::JniHost fresh;
+        fresh.call(registry.keySetValue, currentUser, fresh.string(scratch.path()),
+                   fresh.string("v"), type, fresh.string("s"), jboolean{0});
+        for (const std::string& call : fresh.calls()) {
+            EXPECT_NE(call, "GetObjectClass") << "type " << type;
+        }
+    }
+}
+
+TEST_F(KeySetValue, FailedWritesRaiseTheirMessages) {
+    char* systemText = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                   ERROR_ACCESS_DENIED, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                   reinterpret_cast<char*>(&systemText), 0, nullptr);
+    ASSERT_NE(systemText, nullptr);
+    std::string accessDenied = systemText;
+    LocalFree(systemText);
+    struct Case {
+        jint type;
+        LSTATUS status;
+        jobject (*make)(jnitest::JniHost&);
+        std::string message;
+    };
+    auto bytes = [](jnitest::JniHost& h) -> jobject { return h.byteArray({1}); };
+    auto string = [](jnitest::JniHost& h) -> jobject { return h.string("s"); };
+    auto integer = [](jnitest::JniHost& h) { return h.integer(1); };
+    const Case cases[] = {
+        {REG_NONE, ERROR_ACCESS_DENIED, bytes,
+         "Error setting registry value (REG_NONE/REG_BINARY)"},
+        {REG_BINARY, ERROR_ACCESS_DENIED, bytes,
+         "Error setting registry value (REG_NONE/REG_BINARY)"},
+        {REG_SZ, ERROR_ACCESS_DENIED, string, accessDenied},
+        {REG_EXPAND_SZ, 0x2000ABCD, string, "Windows error 536914893"},
+        {REG_DWORD, ERROR_ACCESS_DENIED, integer,
+         "Error setting registry value (REG_DWORD/REG_DWORD_BIG_ENDIAN)"},
+        {REG_DWORD_BIG_ENDIAN, ERROR_ACCESS_DENIED, integer,
+         "Error setting registry value (REG_DWORD/REG_DWORD_BIG_ENDIAN)"},
+    };
+    for (const Case& c : cases) {
+        jnitest::JniHost fresh;
+        hooks.setValueStatus = c.status;
+        hooks.broadcasts.clear();
+        fresh.call(registry.keySetValue, currentUser, fresh.string(scratch.path()),
+                   fresh.string("v"), c.type, c.make(fresh), jboolean{1});
+        EXPECT_EQ(fresh.exceptionClass(), registryException);
+        EXPECT_EQ(fresh.exceptionMessage(), c.message) << "type " << c.type;
+        EXPECT_EQ(fresh.exceptionsRaised(), 1);
+        EXPECT_EQ(hooks.broadcasts.size(), 1u);
+    }
+}
+
+TEST_F(KeySetValue, MissingKeyRaisesAndNeitherWritesNorBroadcasts) {
+    host.call(registry.keySetValue, currentUser, host.string(scratch.child("none")),
+              host.string("v"), jint{REG_DWORD}, host.integer(1), jboolean{1});
+    expectRaised("Error opening registry key");
+    EXPECT_TRUE(hooks.writes.empty());
+    EXPECT_TRUE(hooks.broadcasts.empty());
+    EXPECT_FALSE(rawKeyExists(scratch.child("none")));
+}
+
+TEST_F(KeySetValue, NullPathOrNameDoesNothing) {
+    host.call(registry.keySetValue, currentUser, jstring{}, host.string("v"), jint{REG_DWORD},
+              host.integer(1), jboolean{1});
+    host.call(registry.keySetValue, currentUser, host.string(scratch.path()), jstring{},
+              jint{REG_DWORD}, host.integer(1), jboolean{1});
+    expectNothingRaised();
+    EXPECT_EQ(hooks.registryCalls.load(), 0);
+    EXPECT_EQ(host.conversions(), 0);
+    EXPECT_TRUE(hooks.broadcasts.empty());
+}
+
+TEST_F(KeySetValue, MissingConversionsWriteNothing) {
+    struct Case {
+        void (*inject)(jnitest::JniHost&);
+        jint type;
+        size_t broadcasts;
+    };
+    const Case cases[] = {
+        {[](jnitest::JniHost& h) { h.failConversion(2); }, REG_SZ, 0},  // the value name
+        {[](jnitest::JniHost& h) { h.failConversion(3); }, REG_SZ, 1},  // the text
+        {[](jnitest::JniHost& h) { h.failGetByteArrayElements(); }, REG_BINARY, 1},
+        {[](jnitest::JniHost& h) { h.failFindClass("java/lang/String"); }, REG_SZ, 1},
+        {[](jnitest::JniHost& h) { h.failGetMethodID("intValue"); }, REG_DWORD, 1},
+    };
+    for (const Case& c : cases) {
+        jnitest::JniHost fresh;
+        hooks.broadcasts.clear();
+        jobject value = c.type == REG_BINARY ? static_cast<jobject>(fresh.byteArray({1}))
+                        : c.type == REG_SZ   ? static_cast<jobject>(fresh.string("s"))
+                                             : fresh.integer(1);
+        c.inject(fresh);
+        fresh.call(registry.keySetValue, currentUser, fresh.string(scratch.path()),
+                   fresh.string("v"), c.type, value, jboolean{1});
+        EXPECT_TRUE(fresh.exceptionPending());
+        EXPECT_NE(fresh.exceptionClass(), registryException);
+        EXPECT_EQ(fresh.exceptionsRaised(), 1);
+        EXPECT_EQ(hooks.broadcasts.size(), c.broadcasts);
+    }
+    EXPECT_TRUE(hooks.writes.empty());
+}
+
+}  // namespace
+}  // namespace regtest

@@ -1,0 +1,356 @@
+// The session-query loader and TerminalServer.getSessionId / getClientName, against the suite's
+// stand-in for "wtsapi32.dll" in the test prefix. The loader runs only while the library loads,
+// so every test here runs in a process of its own (one ctest test per gtest filter).
+#include <com_ulvex_kesp_tavik_common_win32_TerminalServer.h>
+#include <gtest/gtest.h>
+#include <winternl.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "import_hook.h"
+#include "jni_host.h"
+#include "library.h"
+#include "wts_double.h"
+
+namespace {
+
+using GetSessionId = decltype(&Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_getSessionId);
+using GetClientName =
+    decltype(&Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_getClientName);
+using IsTerminalServer =
+    decltype(&Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_isTerminalServer);
+
+constexpr char getSessionIdName[] =
+    "Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_getSessionId";
+constexpr char getClientNameName[] =
+    "Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_getClientName";
+constexpr char isTerminalServerName[] =
+    "Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_isTerminalServer";
+
+// Sets the double's answers for this process; null removes the variable.
+void answer(const char* variable, const char* value) {
+    SetEnvironmentVariableA(variable, value);
+}
+
+void expectFreshProcess() {
+    ASSERT_EQ(GetModuleHandleA("ulvexwin64.dll"), nullptr)
+        << "the loader runs once per process: run each test with its own --gtest_filter";
+    ASSERT_EQ(GetModuleHandleA("wtsapi32.dll"), nullptr);
+}
+
+WtsDoubleRecord* doubleRecord() {
+    HMODULE module = GetModuleHandleA("wtsapi32.dll");
+    FARPROC function = module != nullptr ? GetProcAddress(module, "wtsDoubleRecord") : nullptr;
+    return function != nullptr
+               ? reinterpret_cast<WtsDoubleRecordFunction>(reinterpret_cast<void (*)()>(function))()
+               : nullptr;
+}
+
+// --- Scenarios: what the Terminal Services library answers -----------------------------------
+
+struct Scenario {
+    const char* name;
+    const char* hide;  // export the double hides
+    bool fail;         // every query fails
+    const char* sessionId;
+    const char* clientName;
+    jint expectedId;
+    const char* expectedName;  // null: a null string
+};
+
+constexpr int rounds = 3;
+
+class SessionQuery : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(SessionQuery, Answers) {
+    const Scenario& scenario = GetParam();
+    expectFreshProcess();
+    answer("WTS_DOUBLE_HIDE", scenario.hide);
+    answer("WTS_DOUBLE_FAIL", scenario.fail ? "1" : nullptr);
+    answer("WTS_DOUBLE_SESSION_ID", scenario.sessionId);
+    answer("WTS_DOUBLE_CLIENT_NAME", scenario.clientName);
+    jnitest::Library library;
+    WtsDoubleRecord* record = doubleRecord();
+    ASSERT_NE(record, nullptr) << "the suite's wtsapi32.dll is not the one loaded";
+    jnitest::JniHost host;
+    auto getSessionId = library.get<std::remove_pointer_t<GetSessionId>>(getSessionIdName);
+    auto getClientName = library.get<std::remove_pointer_t<GetClientName>>(getClientNameName);
+
+    for (int round = 0; round < rounds; ++round) {
+        EXPECT_EQ(host.call(getSessionId), scenario.expectedId);
+        jstring name = host.call(getClientName);
+        if (scenario.expectedName == nullptr) {
+            EXPECT_EQ(name, nullptr);
+        } else {
+            ASSERT_NE(name, nullptr);
+            EXPECT_EQ(host.newStringUtfBytes(name), scenario.expectedName);
+        }
+    }
+
+    std::string hidden = scenario.hide != nullptr ? scenario.hide : "";
+    bool queried = hidden != "WTSQuerySessionInformationA";
+    EXPECT_EQ(record->queries, queried ? 2 * rounds : 0);
+    if (queried) {
+        EXPECT_EQ(record->infoClasses[0], 4);
+        EXPECT_EQ(record->infoClasses[1], 10);
+        EXPECT_EQ(record->lastServer, nullptr);
+        EXPECT_EQ(record->lastSession, 0xFFFFFFFFu);
+    }
+    EXPECT_EQ(record->allocations, queried && !scenario.fail ? 2 * rounds : 0);
+    EXPECT_EQ(record->releases, hidden == "WTSFreeMemory" ? 0 : record->allocations);
+    EXPECT_EQ(record->strayReleases, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, SessionQuery,
+    ::testing::Values(
+        Scenario{"function_missing", "WTSQuerySessionInformationA", false, "7", "WORKSTATION-42", 0,
+                 nullptr},
+        Scenario{"query_fails", nullptr, true, "7", "WORKSTATION-42", 0, nullptr},
+        Scenario{"session_0", nullptr, false, "0", "WORKSTATION-42", 0, "WORKSTATION-42"},
+        Scenario{"session_7", nullptr, false, "7", "WORKSTATION-42", 7, "WORKSTATION-42"},
+        Scenario{"session_high_bit", nullptr, false, "4294967294", "WORKSTATION-42", -2,
+                 "WORKSTATION-42"},
+        Scenario{"client_name_empty", nullptr, false, "7", nullptr, 7, nullptr},
+        Scenario{"client_name_one_character", nullptr, false, "7", "A", 7, "A"},
+        Scenario{"client_name_ordinary", nullptr, false, "7", "BUERO-PC\xe9", 7, "BUERO-PC\xe9"},
+        Scenario{"release_function_missing", "WTSFreeMemory", false, "7", "WORKSTATION-42", 7,
+                 "WORKSTATION-42"}),
+    [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+
+// Run with WINEDLLOVERRIDES=wtsapi32=d: Wine then refuses to load any wtsapi32.dll.
+TEST(SessionQueryLoader, WithoutTheLibraryTheQueriesAnswerNeutrally) {
+    expectFreshProcess();
+    answer("WTS_DOUBLE_SESSION_ID", "7");
+    answer("WTS_DOUBLE_CLIENT_NAME", "WORKSTATION-42");
+    jnitest::Library library;
+    ASSERT_NE(library.handle(), nullptr);
+    EXPECT_EQ(GetModuleHandleA("wtsapi32.dll"), nullptr);
+    jnitest::JniHost host;
+    EXPECT_EQ(host.call(library.get<std::remove_pointer_t<GetSessionId>>(getSessionIdName)), 0);
+    EXPECT_EQ(host.call(library.get<std::remove_pointer_t<GetClientName>>(getClientNameName)),
+              nullptr);
+}
+
+// --- The loader's system calls, intercepted before the library's initialisers run ------------
+
+struct DllNotification {
+    ULONG flags;
+    const UNICODE_STRING* fullName;
+    const UNICODE_STRING* baseName;
+    void* base;
+    ULONG size;
+};
+using NotificationCallback = VOID(CALLBACK*)(ULONG, const DllNotification*, void*);
+using RegisterNotification = NTSTATUS(NTAPI*)(ULONG, NotificationCallback, void*, void**);
+using UnregisterNotification = NTSTATUS(NTAPI*)(void*);
+
+bool systemDirectoryUnusable = false;
+UINT systemDirectoryAnswer = 0;
+std::vector<std::string> loadedPaths;
+std::vector<std::string> loadEvents;
+
+UINT WINAPI fakeGetSystemDirectoryA(char* buffer, UINT size) {
+    return systemDirectoryUnusable ? systemDirectoryAnswer : GetSystemDirectoryA(buffer, size);
+}
+
+HMODULE WINAPI fakeLoadLibraryA(const char* path) {
+    loadedPaths.push_back(path);
+    loadEvents.push_back("LoadLibraryA");
+    return LoadLibraryA(path);
+}
+
+ATOM WINAPI fakeRegisterClassA(const WNDCLASSA* windowClass) {
+    loadEvents.push_back("RegisterClassA");
+    return RegisterClassA(windowClass);
+}
+
+void patchSlot(void** slot, const void* replacement) {
+    DWORD previous = 0;
+    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &previous);
+    *slot = const_cast<void*>(replacement);
+    VirtualProtect(slot, sizeof *slot, previous, &previous);
+}
+
+// Windows reports a mapped DLL, its imports bound, before it runs the DLL's initialisers.
+VOID CALLBACK interceptLoader(ULONG reason, const DllNotification* data, void*) {
+    if (reason != 1 || _wcsicmp(data->baseName->Buffer, L"ulvexwin64.dll") != 0) {
+        return;
+    }
+    auto module = static_cast<HMODULE>(data->base);
+    void** directory = jnitest::findImportSlot(module, "KERNEL32.dll", "GetSystemDirectoryA");
+    void** load = jnitest::findImportSlot(module, "KERNEL32.dll", "LoadLibraryA");
+    void** registerClass = jnitest::findImportSlot(module, "USER32.dll", "RegisterClassA");
+    if (directory != nullptr && load != nullptr && registerClass != nullptr) {
+        patchSlot(directory, reinterpret_cast<const void*>(&fakeGetSystemDirectoryA));
+        patchSlot(load, reinterpret_cast<const void*>(&fakeLoadLibraryA));
+        patchSlot(registerClass, reinterpret_cast<const void*>(&fakeRegisterClassA));
+    }
+}
+
+class LoaderInterception {
+public:
+    LoaderInterception() {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        auto registerNotification = reinterpret_cast<RegisterNotification>(
+            reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
+        unregister_ = reinterpret_cast<UnregisterNotification>(
+            reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrUnregisterDllNotification")));
+        EXPECT_EQ(registerNotification(0, &interceptLoader, nullptr, &cookie_), 0);
+    }
+    ~LoaderInterception() { unregister_(cookie_); }
+    LoaderInterception(const LoaderInterception&) = delete;
+    LoaderInterception& operator=(const LoaderInterception&) = delete;
+
+private:
+    UnregisterNotification unregister_ = nullptr;
+    void* cookie_ = nullptr;
+};
+
+std::string systemDirectory() {
+    char directory[MAX_PATH] = {};
+    GetSystemDirectoryA(directory, MAX_PATH);
+    return directory;
+}
+
+TEST(SessionQueryLoader, LoadsTheLibraryFromTheSystemDirectoryBeforeTheEntryRoutine) {
+    expectFreshProcess();
+    answer("WTS_DOUBLE_SESSION_ID", "7");
+    LoaderInterception interception;
+    jnitest::Library library;
+
+    EXPECT_EQ(loadedPaths, std::vector<std::string>{systemDirectory() + "\\wtsapi32.dll"});
+    // The loader runs among the static initialisers, before the entry routine's process attach.
+    EXPECT_EQ(loadEvents, (std::vector<std::string>{"LoadLibraryA", "RegisterClassA"}));
+    ASSERT_NE(doubleRecord(), nullptr);
+    jnitest::JniHost host;
+    EXPECT_EQ(host.call(library.get<std::remove_pointer_t<GetSessionId>>(getSessionIdName)), 7);
+}
+
+struct DirectoryCase {
+    const char* name;
+    UINT answer;  // 0: GetSystemDirectoryA fails; more than 256: the directory does not fit
+};
+
+class UnusableSystemDirectory : public ::testing::TestWithParam<DirectoryCase> {};
+
+TEST_P(UnusableSystemDirectory, LoadsNothingAndTheQueriesAnswerNeutrally) {
+    expectFreshProcess();
+    answer("WTS_DOUBLE_SESSION_ID", "7");
+    answer("WTS_DOUBLE_CLIENT_NAME", "WORKSTATION-42");
+    systemDirectoryUnusable = true;
+    systemDirectoryAnswer = GetParam().answer;
+    LoaderInterception interception;
+    jnitest::Library library;
+    jnitest::JniHost host;
+
+    EXPECT_TRUE(loadedPaths.empty());
+    EXPECT_EQ(GetModuleHandleA("wtsapi32.dll"), nullptr);
+    EXPECT_EQ(host.call(library.get<std::remove_pointer_t<GetSessionId>>(getSessionIdName)), 0);
+    EXPECT_EQ(host.call(library.get<std::remove_pointer_t<GetClientName>>(getClientNameName)),
+              nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, UnusableSystemDirectory,
+                         ::testing::Values(DirectoryCase{"fails", 0},
+                                           DirectoryCase{"does_not_fit", 257},
+                                           DirectoryCase{"far_too_long", 300}),
+                         [](const ::testing::TestParamInfo<DirectoryCase>& info) {
+                             return info.param.name;
+                         });
+
+// --- Concurrency --------------------------------------------------------------------------------
+
+std::atomic<int> keysOpened{0};
+std::atomic<int> keysClosed{0};
+
+BOOL WINAPI windowsNt4(OSVERSIONINFOA* version) {
+    version->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    version->dwMajorVersion = 4;
+    version->dwMinorVersion = 0;
+    return TRUE;
+}
+
+LONG WINAPI countingRegOpenKeyA(HKEY parent, const char* name, HKEY* key) {
+    LONG status = RegOpenKeyA(parent, name, key);
+    if (status == ERROR_SUCCESS) {
+        ++keysOpened;
+    }
+    return status;
+}
+
+LONG WINAPI countingRegCloseKey(HKEY key) {
+    ++keysClosed;
+    return RegCloseKey(key);
+}
+
+struct ThreadTally {
+    int rounds = 0;
+    int wrongAnswers = 0;
+    size_t violations = 0;
+};
+
+// One Java thread: its own JNI environment, calling until the time is up.
+void callAllThree(const jnitest::Library& library, ThreadTally& tally, ULONGLONG until) {
+    jnitest::JniHost host;
+    auto getSessionId = library.get<std::remove_pointer_t<GetSessionId>>(getSessionIdName);
+    auto getClientName = library.get<std::remove_pointer_t<GetClientName>>(getClientNameName);
+    auto isTerminalServer =
+        library.get<std::remove_pointer_t<IsTerminalServer>>(isTerminalServerName);
+    while (GetTickCount64() < until) {
+        jboolean terminalServer = host.call(isTerminalServer);
+        jint id = host.call(getSessionId);
+        jstring name = host.call(getClientName);
+        bool right = (terminalServer == JNI_TRUE || terminalServer == JNI_FALSE) && id == 7 &&
+                     name != nullptr && host.newStringUtfBytes(name) == "WORKSTATION-42";
+        tally.wrongAnswers += right ? 0 : 1;
+        ++tally.rounds;
+    }
+    tally.violations = host.violations().size();
+}
+
+// Many threads call the three exports at once for a few seconds (the registry method included,
+// through a reported Windows NT 4); every buffer and key is given back.
+TEST(SessionConcurrency, ManyThreadsAnswerAlikeAndLeakNothing) {
+    constexpr int threadCount = 8;
+    constexpr ULONGLONG runMilliseconds = 3000;
+    expectFreshProcess();
+    answer("WTS_DOUBLE_SESSION_ID", "7");
+    answer("WTS_DOUBLE_CLIENT_NAME", "WORKSTATION-42");
+    jnitest::Library library;
+    WtsDoubleRecord* record = doubleRecord();
+    ASSERT_NE(record, nullptr) << "the suite's wtsapi32.dll is not the one loaded";
+    jnitest::ImportHook version(library.handle(), "KERNEL32.dll", "GetVersionExA", &windowsNt4);
+    jnitest::ImportHook open(library.handle(), "ADVAPI32.dll", "RegOpenKeyA", &countingRegOpenKeyA);
+    jnitest::ImportHook close(library.handle(), "ADVAPI32.dll", "RegCloseKey",
+                              &countingRegCloseKey);
+    std::vector<ThreadTally> tallies(threadCount);
+
+    ULONGLONG until = GetTickCount64() + runMilliseconds;
+    std::vector<std::thread> threads;
+    for (ThreadTally& tally : tallies) {
+        threads.emplace_back(callAllThree, std::cref(library), std::ref(tally), until);
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+
+    int totalRounds = 0;
+    for (const ThreadTally& tally : tallies) {
+        EXPECT_GT(tally.rounds, 0);
+        EXPECT_EQ(tally.wrongAnswers, 0);
+        EXPECT_EQ(tally.violations, 0u);
+        totalRounds += tally.rounds;
+    }
+    EXPECT_EQ(record->queries, 2 * totalRounds);
+    EXPECT_EQ(record->allocations, 2 * totalRounds);
+    EXPECT_EQ(record->releases, record->allocations);
+    EXPECT_EQ(record->strayReleases, 0);
+    EXPECT_GE(keysOpened.load(), 3 * totalRounds);
+    EXPECT_EQ(keysClosed.load(), keysOpened.load());
+}
+
+}  // namespace
