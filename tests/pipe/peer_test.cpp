@@ -4,6 +4,7 @@
 
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "pipe_support.h"
 
@@ -66,6 +67,25 @@ private:
     std::thread thread_;
 };
 
+// On leaving the test's scope, connects to the pipe and leaves at once: a server thread still
+// waiting for its client after a failed assertion then ends, so that it can be joined.
+class PassingClient {
+public:
+    explicit PassingClient(std::string name) : name_(std::move(name)) {}
+    ~PassingClient() {
+        HANDLE client = CreateFileA(name_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        if (client != INVALID_HANDLE_VALUE) {
+            CloseHandle(client);
+        }
+    }
+    PassingClient(const PassingClient&) = delete;
+    PassingClient& operator=(const PassingClient&) = delete;
+
+private:
+    std::string name_;
+};
+
 // What the echoing server thread saw; checked on the test's thread once it has ended.
 struct EchoLog {
     jint connected = -1;
@@ -126,6 +146,7 @@ TEST_F(OtherEnd, ThreadOfTheSameProcessEchoesEveryMessage) {
     jnitest::JniHost serverHost;  // the server thread's environment, used by that thread alone
     {
         JoinedThread serverThread([&] { serveEcho(serverHost, pipe, server.get(), log); });
+        PassingClient unblocksServer(name);
         ASSERT_TRUE(host.call(pipe.waitForPipe, host.string(name), 5000));
         pipetest::OwnedHandle client(
             host.call(pipe.createFile, host.string(name), pipetest::readWriteAccess));
