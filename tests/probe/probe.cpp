@@ -4,6 +4,7 @@
 #include <com_ulvex_kesp_tavik_common_win32_Environment.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 namespace {
@@ -15,21 +16,24 @@ const T* at(HMODULE module, DWORD offset) {
 
 }  // namespace
 
-// Prints the exports as Class.method, as Java knows them.
+// Prints the exports by Java class, as Java knows them.
 void probeExports(const jnitest::Library& library) {
     HMODULE module = library.handle();
     auto* nt = at<IMAGE_NT_HEADERS64>(module, at<IMAGE_DOS_HEADER>(module, 0)->e_lfanew);
-    DWORD directory =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress;
+    DWORD directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress;
     auto* exports = at<IMAGE_EXPORT_DIRECTORY>(module, directory);
     auto* names = at<DWORD>(module, exports->AddressOfNames);
-    std::printf("exports: %lu\n", static_cast<unsigned long>(exports->NumberOfNames));
+    std::map<std::string, std::string> methodsByClass;
     for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
         std::string name = at<char>(module, names[i]);
         size_t method = name.rfind('_');
         size_t javaClass = name.rfind('_', method - 1);
-        std::printf("  %s.%s\n", name.substr(javaClass + 1, method - javaClass - 1).c_str(),
-                    name.substr(method + 1).c_str());
+        std::string& methods = methodsByClass[name.substr(javaClass + 1, method - javaClass - 1)];
+        methods += (methods.empty() ? "" : " ") + name.substr(method + 1);
+    }
+    std::printf("exports: %lu\n", static_cast<unsigned long>(exports->NumberOfNames));
+    for (const auto& [javaClass, methods] : methodsByClass) {
+        std::printf("  %s: %s\n", javaClass.c_str(), methods.c_str());
     }
 }
 
@@ -52,8 +56,8 @@ int main() {
     probeExports(library);
     probeEnvironment(host, library);
     probeRegistry(host, library);
-    probeDesktop(host, library);
-    probeSession(host, library);
     probePipe(host, library);
+    probeSession(host, library);
+    probeDesktop(host, library);
     return host.violations().empty() ? 0 : 1;
 }

@@ -8,6 +8,6 @@
 void probeExports(const jnitest::Library& library);
 void probeEnvironment(jnitest::JniHost& host, const jnitest::Library& library);
 void probeRegistry(jnitest::JniHost& host, const jnitest::Library& library);
-void probeDesktop(jnitest::JniHost& host, const jnitest::Library& library);
-void probeSession(jnitest::JniHost& host, const jnitest::Library& library);
 void probePipe(jnitest::JniHost& host, const jnitest::Library& library);
+void probeSession(jnitest::JniHost& host, const jnitest::Library& library);
+void probeDesktop(jnitest::JniHost& host, const jnitest::Library& library);
