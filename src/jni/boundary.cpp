@@ -13,7 +13,9 @@ ScopedUtfChars::ScopedUtfChars(JNIEnv* env, jstring string)
       string_(string),
       bytes_(string != nullptr ? env->GetStringUTFChars(string, nullptr) : nullptr) {}
 
-ScopedUtfChars::~ScopedUtfChars() { release(); }
+ScopedUtfChars::~ScopedUtfChars() {
+    release();
+}
 
 void ScopedUtfChars::release() {
     if (bytes_ != nullptr) {

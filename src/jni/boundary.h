@@ -31,15 +31,25 @@ inline jint windowToJava(HWND window) {
 }
 
 // Java ints cross as the same 32 bits in both directions.
-inline DWORD dwordFromJava(jint value) { return static_cast<DWORD>(value); }
-inline jint dwordToJava(DWORD value) { return static_cast<jint>(value); }
+inline DWORD dwordFromJava(jint value) {
+    return static_cast<DWORD>(value);
+}
+inline jint dwordToJava(DWORD value) {
+    return static_cast<jint>(value);
+}
 
 // A truth value the library works out itself.
-inline jboolean booleanToJava(bool value) { return value ? JNI_TRUE : JNI_FALSE; }
+inline jboolean booleanToJava(bool value) {
+    return value ? JNI_TRUE : JNI_FALSE;
+}
 // A Windows BOOL handed back as a Java boolean keeps its low byte.
-inline jboolean windowsBoolToJava(BOOL value) { return static_cast<jboolean>(value & 0xFF); }
+inline jboolean windowsBoolToJava(BOOL value) {
+    return static_cast<jboolean>(value & 0xFF);
+}
 // A Java boolean argument is true when its byte is not 0.
-inline bool booleanFromJava(jboolean value) { return value != 0; }
+inline bool booleanFromJava(jboolean value) {
+    return value != 0;
+}
 
 // Modified UTF-8 bytes of a Java string, converted once and released once. A null reference
 // is not converted; get() is then null, as it is when the virtual machine cannot convert.

@@ -70,7 +70,9 @@ GuardedStrings::GuardedStrings(JNIEnv* env, std::initializer_list<jstring> strin
     }
 }
 
-GuardedStrings::~GuardedStrings() { releaseAll(); }
+GuardedStrings::~GuardedStrings() {
+    releaseAll();
+}
 
 void GuardedStrings::releaseAll() {
     for (std::size_t i = 0; i < converted_; ++i) {

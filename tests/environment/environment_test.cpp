@@ -11,7 +11,8 @@
 
 namespace {
 
-const char exportName[] = "Java_com_ulvex_kesp_tavik_common_win32_Environment_getEnvironmentVariable";
+const char exportName[] =
+    "Java_com_ulvex_kesp_tavik_common_win32_Environment_getEnvironmentVariable";
 
 class EnvironmentTest : public ::testing::Test {
 protected:

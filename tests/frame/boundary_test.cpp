@@ -70,8 +70,8 @@ TEST(RegistryExceptionTest, MissingClassLeavesItsErrorPendingWithoutThrowNew) {
 
 std::string formatDirectly(DWORD code) {
     char* text = nullptr;
-    DWORD length = FormatMessageA(0x1100, nullptr, code, 0x400, reinterpret_cast<char*>(&text),
-                                  0, nullptr);
+    DWORD length =
+        FormatMessageA(0x1100, nullptr, code, 0x400, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string result(text != nullptr ? text : "", length);
     LocalFree(text);
     return result;
@@ -123,8 +123,7 @@ TEST(GuardedStringsTest, ConvertsInOrderAndStopsAtTheFirstFailure) {
         bool nullSecond;
         size_t converted;
     };
-    const Case cases[] = {{0, false, 3}, {1, false, 0}, {2, false, 1}, {3, false, 2},
-                          {0, true, 1}};
+    const Case cases[] = {{0, false, 3}, {1, false, 0}, {2, false, 1}, {3, false, 2}, {0, true, 1}};
     for (const Case& c : cases) {
         jnitest::JniHost host;
         jstring first = host.string("first");

@@ -2,7 +2,9 @@
 
 #include <excpt.h>
 
-extern "C" long jnitestCatchAll(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
+extern "C" long jnitestCatchAll(EXCEPTION_POINTERS*) {
+    return EXCEPTION_EXECUTE_HANDLER;
+}
 
 namespace jnitest {
 
