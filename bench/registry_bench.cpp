@@ -120,7 +120,7 @@ jobject readNumber(JNIEnv* env, jclass, jint, jstring subKey, jstring valueName)
     env->ReleaseStringUTFChars(subKey, path);
     env->ReleaseStringUTFChars(valueName, name);
     jclass integer = env->FindClass("java/lang/Integer");
-    return env->NewObject(integer, env->GetMethodID(integer, "<init>", "(I)V"), 42);
+    return env->functions->NewObject(env, integer, env->GetMethodID(integer, "<init>", "(I)V"), 42);
 }
 
 jboolean existsWithJni(JNIEnv* env, jclass, jint, jstring subKey) {

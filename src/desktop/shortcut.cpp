@@ -92,7 +92,7 @@ DWORD saveLink(IShellLinkA* link, const char* path, DWORD errorAfterCreate) {
     }
     WideLinkPath widePath(path);
     if (widePath.get() == nullptr) {
-        return failureCode(GetLastError(), E_OUTOFMEMORY);
+        return failureCode(errorAfterCreate, E_OUTOFMEMORY);
     }
     status = file->Save(widePath.get(), TRUE);
     DWORD errorAfterSave = GetLastError();

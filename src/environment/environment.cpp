@@ -2,6 +2,7 @@
 #include <com_ulvex_kesp_tavik_common_win32_Environment.h>
 
 #include <memory>
+#include <utility>
 
 #include "../jni/boundary.h"
 
@@ -10,8 +11,8 @@ namespace {
 constexpr DWORD stackBufferSize = 4096;
 
 // Fetches a value that did not fit the stack buffer into a heap buffer of the size Windows
-// reports, again if the value grew in between. Empty when the variable vanished meanwhile or
-// the allocation failed.
+// reports, again while the value keeps growing. Empty when the variable vanished meanwhile, the
+// allocation failed or Windows answered inconsistently.
 std::unique_ptr<char[]> fetchLongValue(const char* name, DWORD required) {
     while (required > 0) {
         std::unique_ptr<char[]> buffer(new (std::nothrow) char[required]);
@@ -19,8 +20,8 @@ std::unique_ptr<char[]> fetchLongValue(const char* name, DWORD required) {
             return nullptr;
         }
         DWORD count = GetEnvironmentVariableA(name, buffer.get(), required);
-        if (count > 0 && count < required) {
-            return buffer;
+        if (count <= required) {
+            return count > 0 && count < required ? std::move(buffer) : nullptr;
         }
         required = count;
     }

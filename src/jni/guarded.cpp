@@ -1,5 +1,7 @@
 #include "guarded.h"
 
+#include <algorithm>
+
 namespace ulvex {
 namespace {
 
@@ -55,12 +57,11 @@ __attribute__((noinline)) void runGuardedCall(void (*call)(void*), void* context
 }
 
 GuardedStrings::GuardedStrings(JNIEnv* env, std::initializer_list<jstring> strings)
-    : env_(env), strings_{}, bytes_{}, requested_(0), converted_(0) {
-    for (jstring string : strings) {
-        if (requested_ < capacity) {
-            strings_[requested_++] = string;
-        }
+    : env_(env), strings_{}, bytes_{}, requested_(strings.size()), converted_(0) {
+    if (requested_ > capacity) {
+        return;
     }
+    std::copy(strings.begin(), strings.end(), strings_);
     while (converted_ < requested_ && strings_[converted_] != nullptr) {
         const char* bytes = env_->GetStringUTFChars(strings_[converted_], nullptr);
         if (bytes == nullptr) {

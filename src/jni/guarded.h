@@ -37,7 +37,8 @@ private:
 
 // Up to five Java strings, converted in order and released in the same order. Conversion
 // stops at the first null reference or failed conversion: nothing after it is converted, so
-// no JNI call follows a conversion that left an exception pending.
+// no JNI call follows a conversion that left an exception pending. More than five strings are
+// not converted at all, and the set is never complete.
 class GuardedStrings final : public UnwindRelease {
 public:
     static constexpr std::size_t capacity = 5;

@@ -49,7 +49,8 @@ jobject integerFromData(JNIEnv* env, const BYTE* data, DWORD size) {
     for (DWORD index = 0; index < size && index < 4; ++index) {
         number |= static_cast<DWORD>(data[index]) << (8 * index);
     }
-    return env->NewObject(integerClass, constructor, static_cast<jint>(number));
+    // The variadic slots themselves: JNIEnv's C++ wrappers would go through NewObjectV.
+    return env->functions->NewObject(env, integerClass, constructor, static_cast<jint>(number));
 }
 
 jobject expandedString(JNIEnv* env, const char* text) {
@@ -149,7 +150,7 @@ void writeInteger(JNIEnv* env, HKEY key, const char* name, DWORD type, jobject v
     if (intValue == nullptr) {
         return;
     }
-    auto number = static_cast<DWORD>(env->CallIntMethod(value, intValue));
+    auto number = static_cast<DWORD>(env->functions->CallIntMethod(env, value, intValue));
     const BYTE bytes[4] = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
                            static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
     if (RegSetValueExA(key, name, 0, type, bytes, sizeof bytes) != ERROR_SUCCESS) {

@@ -4,6 +4,7 @@
 #include <com_ulvex_kesp_tavik_common_win32_Environment.h>
 
 #include <string>
+#include <vector>
 
 #include "import_hook.h"
 #include "jni_host.h"
@@ -104,6 +105,41 @@ TEST_F(EnvironmentTest, FailedStringCreationGivesNullAfterRelease) {
     }
     SetEnvironmentVariableA("ULVEX_SHORT", nullptr);
     SetEnvironmentVariableA("ULVEX_LONG", nullptr);
+}
+
+std::vector<DWORD> offeredSizes;
+DWORD WINAPI sizeRecordingGetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+    offeredSizes.push_back(size);
+    DWORD count = GetEnvironmentVariableA(name, buffer, size);
+    if (offeredSizes.size() == 1 && std::string(name) == "ULVEX_VANISHING") {
+        SetEnvironmentVariableA(name, nullptr);
+    }
+    return count;
+}
+
+// A 4096-byte buffer first; a longer value is fetched once more into a buffer of its size.
+TEST_F(EnvironmentTest, StackBufferFirstThenOneFetchOfTheReportedSize) {
+    struct Case {
+        const char* name;
+        std::size_t length;
+        std::vector<DWORD> sizes;
+        bool found;
+    };
+    const Case cases[] = {
+        {"ULVEX_FITS", 4095, {4096}, true},
+        {"ULVEX_LONGER", 4096, {4096, 4097}, true},
+        {"ULVEX_VANISHING", 6000, {4096, 6001}, false},
+    };
+    jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "GetEnvironmentVariableA",
+                             sizeRecordingGetEnvironmentVariableA);
+    for (const Case& c : cases) {
+        offeredSizes.clear();
+        SetEnvironmentVariableA(c.name, std::string(c.length, 'v').c_str());
+        EXPECT_EQ(valueOf(host.string(c.name)), c.found ? std::string(c.length, 'v') : "<null>")
+            << c.name;
+        EXPECT_EQ(offeredSizes, c.sizes) << c.name;
+        SetEnvironmentVariableA(c.name, nullptr);
+    }
 }
 
 // The value grows between the size query and the fetch: fetched again, whole.

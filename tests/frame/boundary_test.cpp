@@ -146,6 +146,17 @@ TEST(GuardedStringsTest, ConvertsInOrderAndStopsAtTheFirstFailure) {
     }
 }
 
+TEST(GuardedStringsTest, MoreThanFiveStringsAreNotConverted) {
+    jnitest::JniHost host;
+    jstring s = host.string("s");
+    {
+        ulvex::GuardedStrings strings(host.env(), {s, s, s, s, s, s});
+        EXPECT_FALSE(strings.complete());
+        EXPECT_EQ(strings[0], nullptr);
+    }
+    EXPECT_EQ(host.conversions(), 0);
+}
+
 TEST(GuardedStringsTest, StructuredExceptionReleasesEveryConvertedString) {
     jnitest::JniHost host;
     jstring outer = host.string("outer");

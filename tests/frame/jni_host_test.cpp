@@ -163,9 +163,16 @@ const Violation kViolations[] = {
     {"Integer read with another method",
      [](JniHost& host, JNIEnv* env) {
          jmethodID init = env->GetMethodID(env->FindClass("java/lang/Integer"), "<init>", "(I)V");
-         env->CallIntMethod(host.integer(5), init);
+         env->functions->CallIntMethod(env, host.integer(5), init);
      },
      "method id other than intValue"},
+    {"a call through JNIEnv's wrapper, which uses the va_list slot",
+     [](JniHost& host, JNIEnv* env) {
+         jmethodID intValue =
+             env->GetMethodID(env->FindClass("java/lang/Integer"), "intValue", "()I");
+         env->CallIntMethod(host.integer(5), intValue);
+     },
+     "CallIntMethodV (table slot 50) is not one the library may use"},
     {"class name with dots",
      [](JniHost& host, JNIEnv* env) {
          env->FindClass("java.lang.String");
@@ -330,13 +337,10 @@ TEST(JniHostObjects, IntegersClassesAndCalls) {
     EXPECT_EQ(env->FindClass("java/lang/Integer"), integerClass);
     jmethodID init = env->GetMethodID(integerClass, "<init>", "(I)V");
     jmethodID intValue = env->GetMethodID(integerClass, "intValue", "()I");
-    jvalue argument;
-    argument.i = -7;
-    jobject made = env->NewObject(integerClass, init, 42);
+    jobject made = env->functions->NewObject(env, integerClass, init, 42);
     EXPECT_EQ(host.integerValue(made), 42);
-    EXPECT_EQ(host.integerValue(env->NewObjectA(integerClass, init, &argument)), -7);
-    EXPECT_EQ(env->CallIntMethod(host.integer(-3), intValue), -3);
-    EXPECT_EQ(env->CallIntMethodA(made, intValue, nullptr), 42);
+    EXPECT_EQ(env->functions->CallIntMethod(env, host.integer(-3), intValue), -3);
+    EXPECT_EQ(env->functions->CallIntMethod(env, made, intValue), 42);
     EXPECT_EQ(env->GetObjectClass(made), integerClass);
     EXPECT_EQ(host.className(host.object("a/B")), "a/B");
     jclass stringClass = env->GetObjectClass(host.string(u"s"));

@@ -578,28 +578,6 @@ jobject JNICALL newObject(JNIEnv* env, jclass cls, jmethodID method, ...) {
     return makeInteger(host, value);
 }
 
-jobject JNICALL newObjectV(JNIEnv* env, jclass cls, jmethodID method, va_list args) {
-    JniHost::State& host = hostOf(env);
-    host.enter("NewObjectV");
-    if (!isIntegerConstructor(host, "NewObjectV", cls, method)) {
-        return nullptr;
-    }
-    return makeInteger(host, va_arg(args, jint));
-}
-
-jobject JNICALL newObjectA(JNIEnv* env, jclass cls, jmethodID method, const jvalue* args) {
-    JniHost::State& host = hostOf(env);
-    host.enter("NewObjectA");
-    if (!isIntegerConstructor(host, "NewObjectA", cls, method)) {
-        return nullptr;
-    }
-    if (args == nullptr) {
-        host.violate("NewObjectA with null arguments");
-        return nullptr;
-    }
-    return makeInteger(host, args[0].i);
-}
-
 // The Integer an int-returning call reads; null, with a violation, for any other call.
 Object* intValueTarget(JniHost::State& host, const char* operation, jobject object,
                        jmethodID method) {
@@ -616,20 +594,6 @@ jint JNICALL callIntMethod(JNIEnv* env, jobject object, jmethodID method, ...) {
     JniHost::State& host = hostOf(env);
     host.enter("CallIntMethod");
     Object* integer = intValueTarget(host, "CallIntMethod", object, method);
-    return integer == nullptr ? 0 : integer->value;
-}
-
-jint JNICALL callIntMethodV(JNIEnv* env, jobject object, jmethodID method, va_list) {
-    JniHost::State& host = hostOf(env);
-    host.enter("CallIntMethodV");
-    Object* integer = intValueTarget(host, "CallIntMethodV", object, method);
-    return integer == nullptr ? 0 : integer->value;
-}
-
-jint JNICALL callIntMethodA(JNIEnv* env, jobject object, jmethodID method, const jvalue*) {
-    JniHost::State& host = hostOf(env);
-    host.enter("CallIntMethodA");
-    Object* integer = intValueTarget(host, "CallIntMethodA", object, method);
     return integer == nullptr ? 0 : integer->value;
 }
 
@@ -784,11 +748,7 @@ JNINativeInterface_ makeTable() {
     table.IsAssignableFrom = &isAssignableFrom;
     table.GetMethodID = &getMethodID;
     table.NewObject = &newObject;
-    table.NewObjectV = &newObjectV;
-    table.NewObjectA = &newObjectA;
     table.CallIntMethod = &callIntMethod;
-    table.CallIntMethodV = &callIntMethodV;
-    table.CallIntMethodA = &callIntMethodA;
     table.NewByteArray = &newByteArray;
     table.SetByteArrayRegion = &setByteArrayRegion;
     table.GetArrayLength = &getArrayLength;

@@ -7,13 +7,15 @@ package com.ulvex.kesp.tavik.common.win32;
  *
  * <ul>
  *   <li>0: the shortcut file was written.
- *   <li>87 ({@code ERROR_INVALID_PARAMETER}): a string argument was null or could not be
- *       converted (a failed conversion also leaves its {@code OutOfMemoryError} to Java);
- *       nothing was attempted.
- *   <li>Any other value: no file was written (the shell's link object or its file interface
- *       was unavailable, or saving failed). It is the calling thread's last Windows error code
- *       when Windows set one, otherwise the Windows code carried by the failing COM result,
- *       otherwise 31 ({@code ERROR_GEN_FAILURE}). A failure is never reported as 0.
+ *   <li>87 ({@code ERROR_INVALID_PARAMETER}) without any COM work when a string argument was
+ *       null or could not be converted (a failed conversion also leaves its
+ *       {@code OutOfMemoryError} to Java).
+ *   <li>Otherwise no file was written: the shell's link object or its file interface was
+ *       unavailable, the link path could not be converted, or saving failed. The result is then
+ *       the calling thread's last Windows error code (read after the link object was asked for,
+ *       or after saving when saving failed) when Windows set one, otherwise the Windows code
+ *       carried by the failing COM result, otherwise 31 ({@code ERROR_GEN_FAILURE}). Such a
+ *       code may be any Windows code, 87 included, but a failure is never reported as 0.
  * </ul>
  *
  * <p>The call initialises COM on the calling thread for its own duration and undoes only an
