@@ -50,6 +50,143 @@ TEST_F(WindowsCalls, EachOperationOpensWithItsMaskAndTheWidenedRoot) {
     expectNothingRaised();
 }
 
+TEST_F(WindowsCalls, ReleasesAndWindowsCallsComeInOrder) {
+    rawSetValue(scratch.path(), "v", REG_DWORD, {1, 0, 0, 0});
+    rawSetValue(scratch.path(), "gone", REG_DWORD, {1, 0, 0, 0});
+    const std::string present = scratch.path();
+    const std::string missing = scratch.child("none");
+    using Host = jnitest::JniHost;
+    struct Case {
+        const char* operation;
+        std::function<void(Host&)> call;
+        std::vector<std::string> expected;
+    };
+    const std::string convert = "GetStringUTFChars";
+    const std::string release = "ReleaseStringUTFChars";
+    const std::string open = "RegOpenKeyExA";
+    const std::string close = "RegCloseKey";
+    const std::string query = "RegQueryValueExA";
+    const std::string broadcast = "SendMessageTimeoutA";
+    const Case cases[] = {
+        {"keyExists",
+         [&](Host& h) { h.call(registry.keyExists, currentUser, h.string(present)); },
+         {convert, open, close, release}},
+        {"keyExists missing",
+         [&](Host& h) { h.call(registry.keyExists, currentUser, h.string(missing)); },
+         {convert, open, release}},
+        {"keyCreate",
+         [&](Host& h) { h.call(registry.keyCreate, currentUser, h.string(scratch.child("new"))); },
+         {convert, "RegCreateKeyExA", release, close}},
+        {"keyCreate existing",
+         [&](Host& h) { h.call(registry.keyCreate, currentUser, h.string(present)); },
+         {convert, "RegCreateKeyExA", release, close, "FindClass", "ThrowNew"}},
+        {"keyDelete missing",
+         [&](Host& h) { h.call(registry.keyDelete, currentUser, h.string(missing), jboolean{1}); },
+         {convert, "SHDeleteKeyA", release, "FindClass", "ThrowNew", broadcast}},
+        {"keyHasSubKeys",
+         [&](Host& h) { h.call(registry.keyHasSubKeys, currentUser, h.string(present)); },
+         {convert, open, release, "RegQueryInfoKeyA", close}},
+        {"keyHasValues missing",
+         [&](Host& h) { h.call(registry.keyHasValues, currentUser, h.string(missing)); },
+         {convert, open, release, "FindClass", "ThrowNew"}},
+        {"keyHasValue",
+         [&](Host& h) {
+             h.call(registry.keyHasValue, currentUser, h.string(present), h.string("v"));
+         },
+         {convert, open, release, convert, query, release, close}},
+        {"keyGetValueType",
+         [&](Host& h) {
+             h.call(registry.keyGetValueType, currentUser, h.string(present), h.string("v"));
+         },
+         {convert, open, release, convert, query, close, release}},
+        {"keyGetValueType absent",
+         [&](Host& h) {
+             h.call(registry.keyGetValueType, currentUser, h.string(present), h.string("absent"));
+         },
+         {convert, open, release, convert, query, close, release, "FindClass", "ThrowNew"}},
+        {"keyGetValue",
+         [&](Host& h) {
+             h.call(registry.keyGetValue, currentUser, h.string(present), h.string("v"));
+         },
+         {convert, open, release, convert, query, query, close, release, "FindClass", "GetMethodID",
+          "NewObject"}},
+        {"keyGetValue absent",
+         [&](Host& h) {
+             h.call(registry.keyGetValue, currentUser, h.string(present), h.string("absent"));
+         },
+         {convert, open, release, convert, query, close, release, "FindClass", "ThrowNew"}},
+        {"keySetValue",
+         [&](Host& h) {
+             h.call(registry.keySetValue, currentUser, h.string(present), h.string("v"),
+                    jint{REG_DWORD}, h.integer(2), jboolean{1});
+         },
+         {convert, open, release, convert, "FindClass", "GetObjectClass", "IsAssignableFrom",
+          "GetObjectClass", "GetMethodID", "CallIntMethod", "RegSetValueExA", release, broadcast,
+          close}},
+        {"keySetValue refused text",
+         [&](Host& h) {
+             hooks.setValueStatus = ERROR_ACCESS_DENIED;
+             h.call(registry.keySetValue, currentUser, h.string(present), h.string("v"),
+                    jint{REG_SZ}, h.string("t"), jboolean{1});
+             hooks.setValueStatus = 0;
+         },
+         {convert, open, release, convert, "FindClass", "GetObjectClass", "IsAssignableFrom",
+          convert, "GetStringUTFLength", "RegSetValueExA", "FindClass", "ThrowNew", release,
+          release, broadcast, close}},
+        {"keySetValue missing key",
+         [&](Host& h) {
+             h.call(registry.keySetValue, currentUser, h.string(missing), h.string("v"),
+                    jint{REG_DWORD}, h.integer(2), jboolean{1});
+         },
+         {convert, open, release, "FindClass", "ThrowNew"}},
+        {"keyDeleteValue",
+         [&](Host& h) {
+             h.call(registry.keyDeleteValue, currentUser, h.string(present), h.string("gone"),
+                    jboolean{1});
+         },
+         {convert, open, release, convert, "RegDeleteValueA", release, broadcast, close}},
+        {"keyDeleteValue absent",
+         [&](Host& h) {
+             h.call(registry.keyDeleteValue, currentUser, h.string(present), h.string("gone"),
+                    jboolean{1});
+         },
+         {convert, open, release, convert, "RegDeleteValueA", release, "FindClass", "ThrowNew",
+          broadcast, close}},
+    };
+    for (const Case& c : cases) {
+        jnitest::JniHost fresh;
+        hooks.follow(fresh);
+        c.call(fresh);
+        EXPECT_EQ(hooks.takeTimeline(), c.expected) << c.operation;
+    }
+}
+
+TEST_F(WindowsCalls, ValueQueriesAskOnlyForWhatIsUsed) {
+    rawSetValue(scratch.path(), "v", REG_SZ, {'a', 0});
+    jstring path = host.string(scratch.path());
+    jstring name = host.string("v");
+    struct Case {
+        const char* operation;
+        std::function<void()> call;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"keyHasValue", [&] { host.call(registry.keyHasValue, currentUser, path, name); }, {"v:"}},
+        {"keyGetValueType",
+         [&] { host.call(registry.keyGetValueType, currentUser, path, name); },
+         {"v: type size"}},
+        {"keyGetValue",
+         [&] { host.call(registry.keyGetValue, currentUser, path, name); },
+         {"v: type size", "v: type data size"}},
+    };
+    for (const Case& c : cases) {
+        hooks.valueQueries.clear();
+        c.call();
+        EXPECT_EQ(hooks.valueQueries, c.expected) << c.operation;
+    }
+    expectNothingRaised();
+}
+
 TEST_F(WindowsCalls, KeyCreatePassesItsArguments) {
     std::string path = scratch.child("made");
     host.call(registry.keyCreate, currentUser, host.string(path));

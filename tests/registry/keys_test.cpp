@@ -142,12 +142,18 @@ TEST_F(KeyCounts, FailedCountRaisesItsOwnMessage) {
     }
 }
 
-TEST_F(KeyCounts, NullPathIsFalseWithoutRegistryCall) {
-    EXPECT_EQ(host.call(registry.keyHasSubKeys, currentUser, jstring{}), 0);
-    EXPECT_EQ(host.call(registry.keyHasValues, currentUser, jstring{}), 0);
-    expectNothingRaised();
+TEST_F(KeyCounts, NullOrUnconvertiblePathIsFalseWithoutRegistryCall) {
+    for (auto query : {registry.keyExists, registry.keyHasSubKeys, registry.keyHasValues}) {
+        jnitest::JniHost fresh;
+        EXPECT_EQ(fresh.call(query, currentUser, jstring{}), 0);
+        EXPECT_FALSE(fresh.exceptionPending());
+        fresh.failConversion(1);
+        EXPECT_EQ(fresh.call(query, currentUser, fresh.string(scratch.path())), 0);
+        EXPECT_EQ(fresh.exceptionClass(), "java/lang/OutOfMemoryError");
+        EXPECT_EQ(fresh.exceptionsRaised(), 1);
+        EXPECT_EQ(fresh.conversions(), 0);
+    }
     EXPECT_EQ(hooks.registryCalls.load(), 0);
-    EXPECT_EQ(host.conversions(), 0);
 }
 
 TEST_F(KeyHasValue, ProbesPresenceOnly) {
@@ -235,13 +241,17 @@ TEST_F(KeyGetValueType, NullArgumentsGiveMinusOneAndFailedNameConversionZero) {
 }
 
 TEST_F(KeyDeleteValue, DeletesAndBroadcastsOnRequest) {
-    for (jboolean broadcast : {jboolean{0}, jboolean{1}}) {
+    struct Case {
+        jboolean flag;  // only its low byte counts; any non-zero byte asks for the broadcast
+        size_t broadcasts;
+    };
+    for (Case c : {Case{0, 0}, Case{1, 1}, Case{2, 1}, Case{0x80, 1}}) {
         hooks.broadcasts.clear();
         rawSetValue(scratch.path(), "gone", REG_DWORD, {1, 0, 0, 0});
         host.call(registry.keyDeleteValue, currentUser, host.string(scratch.path()),
-                  host.string("gone"), broadcast);
+                  host.string("gone"), c.flag);
         EXPECT_FALSE(rawGetValue(scratch.path(), "gone").found);
-        EXPECT_EQ(hooks.broadcasts.size(), size_t{broadcast});
+        EXPECT_EQ(hooks.broadcasts.size(), c.broadcasts) << int(c.flag);
     }
     expectNothingRaised();
 }

@@ -37,8 +37,16 @@ enum Hooked : size_t {
     expand,
 };
 
+void note(Interception& state, const char* call) {
+    if (state.followed != nullptr) {
+        std::lock_guard<std::mutex> guard(state.lock);
+        state.windowsCalls.emplace_back(state.followed->calls().size(), call);
+    }
+}
+
 LSTATUS WINAPI openKeyHook(HKEY root, LPCSTR path, DWORD options, REGSAM mask, PHKEY result) {
     Interception& state = *current;
+    note(state, "RegOpenKeyExA");
     ++state.registryCalls;
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
@@ -58,6 +66,7 @@ LSTATUS WINAPI createKeyHook(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyCl
                              REGSAM mask, LPSECURITY_ATTRIBUTES security, PHKEY result,
                              LPDWORD disposition) {
     Interception& state = *current;
+    note(state, "RegCreateKeyExA");
     ++state.registryCalls;
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
@@ -77,6 +86,7 @@ LSTATUS WINAPI createKeyHook(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyCl
 
 LSTATUS WINAPI closeKeyHook(HKEY key) {
     ++current->keysClosed;
+    note(*current, "RegCloseKey");
     return original<decltype(RegCloseKey)>(closeKey)(key);
 }
 
@@ -85,6 +95,7 @@ LSTATUS WINAPI queryInfoHook(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWOR
                              LPDWORD values, LPDWORD valueNameLength, LPDWORD valueLength,
                              LPDWORD securityLength, PFILETIME written) {
     ++current->registryCalls;
+    note(*current, "RegQueryInfoKeyA");
     if (current->queryInfoStatus != 0) {
         return current->queryInfoStatus;
     }
@@ -95,7 +106,16 @@ LSTATUS WINAPI queryInfoHook(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWOR
 
 LSTATUS WINAPI queryValueHook(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                               LPDWORD size) {
-    ++current->registryCalls;
+    Interception& state = *current;
+    ++state.registryCalls;
+    note(state, "RegQueryValueExA");
+    if (state.recording) {
+        std::lock_guard<std::mutex> guard(state.lock);
+        state.valueQueries.push_back(std::string(name != nullptr ? name : "<null>") + ":" +
+                                     (type != nullptr ? " type" : "") +
+                                     (data != nullptr ? " data" : "") +
+                                     (size != nullptr ? " size" : ""));
+    }
     if (data != nullptr && current->dataQueryStatus != 0) {
         return current->dataQueryStatus;
     }
@@ -105,6 +125,7 @@ LSTATUS WINAPI queryValueHook(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD t
 LSTATUS WINAPI setValueHook(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                             DWORD size) {
     Interception& state = *current;
+    note(state, "RegSetValueExA");
     ++state.registryCalls;
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
@@ -119,11 +140,13 @@ LSTATUS WINAPI setValueHook(HKEY key, LPCSTR name, DWORD reserved, DWORD type, c
 
 LSTATUS WINAPI deleteValueHook(HKEY key, LPCSTR name) {
     ++current->registryCalls;
+    note(*current, "RegDeleteValueA");
     return original<decltype(RegDeleteValueA)>(deleteValue)(key, name);
 }
 
 LSTATUS WINAPI deleteKeyHook(HKEY root, LPCSTR path) {
     Interception& state = *current;
+    note(state, "SHDeleteKeyA");
     ++state.registryCalls;
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
@@ -135,6 +158,7 @@ LSTATUS WINAPI deleteKeyHook(HKEY root, LPCSTR path) {
 LRESULT WINAPI sendMessageHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
                                UINT timeout, PDWORD_PTR result) {
     Interception& state = *current;
+    note(state, "SendMessageTimeoutA");
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
         const char* text = reinterpret_cast<const char*>(lParam);
@@ -284,6 +308,28 @@ Interception::Interception(HMODULE library) {
 Interception::~Interception() {
     hooks.clear();
     current = nullptr;
+}
+
+void Interception::follow(const jnitest::JniHost& host) {
+    std::lock_guard<std::mutex> guard(lock);
+    followed = &host;
+    windowsCalls.clear();
+}
+
+std::vector<std::string> Interception::takeTimeline() {
+    std::lock_guard<std::mutex> guard(lock);
+    const std::vector<std::string>& jniCalls = followed->calls();
+    std::vector<std::string> merged;
+    size_t next = 0;
+    for (const auto& [position, call] : windowsCalls) {
+        for (; next < position; ++next) {
+            merged.push_back(jniCalls[next]);
+        }
+        merged.push_back(call);
+    }
+    merged.insert(merged.end(), jniCalls.begin() + next, jniCalls.end());
+    followed = nullptr;
+    return merged;
 }
 
 Interception& interception() {

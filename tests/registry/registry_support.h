@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "import_hook.h"
@@ -128,6 +129,17 @@ struct Interception {
     std::vector<DeleteKeyCall> keyDeletions;
     std::vector<BroadcastCall> broadcasts;
     std::vector<SetValueCall> writes;
+    // RegQueryValueExA calls: the name, then which of type, data and size were asked for.
+    std::vector<std::string> valueQueries;
+
+    // While a host is followed, the library's registry and broadcast calls are noted with the
+    // number of JNI calls the host had seen by then (from the test's own thread only).
+    void follow(const jnitest::JniHost& host);
+    // The followed host's JNI calls and the Windows calls, interleaved in the order made; ends
+    // the following, so that no call is noted against a host that has gone.
+    std::vector<std::string> takeTimeline();
+    const jnitest::JniHost* followed = nullptr;
+    std::vector<std::pair<size_t, std::string>> windowsCalls;
 
     // Scripted answers: 0 means "let Windows answer".
     LSTATUS openStatus = 0;

@@ -84,8 +84,10 @@ TEST_F(KeyGetValue, ValuesWrittenElsewhereReadByType) {
         jobject result = fresh.call(registry.keyGetValue, currentUser, fresh.string(scratch.path()),
                                     fresh.string("v"));
         EXPECT_EQ(describe(fresh, result), c.expected) << "type " << c.type;
-        EXPECT_LE(fresh.exceptionsRaised(), 1);
-        if (fresh.exceptionPending()) {
+        bool raises = c.expected.rfind("raised ", 0) == 0;
+        EXPECT_EQ(fresh.exceptionsRaised(), raises ? 1 : 0) << "type " << c.type;
+        EXPECT_EQ(fresh.exceptionPending(), raises) << "type " << c.type;
+        if (raises) {
             EXPECT_EQ(fresh.exceptionClass(), registryException);
         }
     }
@@ -252,14 +254,46 @@ TEST_F(KeySetValue, RefusedObjectsAndTypesWriteNothingAndStillBroadcast) {
 }
 
 TEST_F(KeySetValue, UnsupportedTypesNeverLookAtTheValue) {
-    for (jint type : {REG_LINK, REG_MULTI_SZ, 8, -1}) {
+    struct Case {
+        jint type;
+        const char* message;
+    };
+    const Case cases[] = {
+        {REG_LINK, "Unsupported value type"},
+        {REG_MULTI_SZ, "Not implemented"},
+        {REG_RESOURCE_LIST, "Unsupported value type"},
+        {REG_QWORD, "Unsupported value type"},
+        {-1, "Unsupported value type"},
+    };
+    const std::vector<std::string> expected = {
+        "GetStringUTFChars", "RegOpenKeyExA", "ReleaseStringUTFChars", "GetStringUTFChars",
+        "FindClass",         "ThrowNew",      "ReleaseStringUTFChars", "RegCloseKey"};
+    for (const Case& c : cases) {
         jnitest::JniHost fresh;
+        hooks.follow(fresh);
         fresh.call(registry.keySetValue, currentUser, fresh.string(scratch.path()),
-                   fresh.string("v"), type, fresh.string("s"), jboolean{0});
-        for (const std::string& call : fresh.calls()) {
-            EXPECT_NE(call, "GetObjectClass") << "type " << type;
-        }
+                   fresh.string("v"), c.type, fresh.string("s"), jboolean{0});
+        EXPECT_EQ(hooks.takeTimeline(), expected) << "type " << c.type;
+        EXPECT_EQ(fresh.exceptionClass(), registryException);
+        EXPECT_EQ(fresh.exceptionMessage(), c.message) << "type " << c.type;
+        EXPECT_EQ(fresh.exceptionsRaised(), 1);
     }
+    EXPECT_TRUE(hooks.writes.empty());
+}
+
+TEST_F(KeySetValue, BroadcastsWhenTheFlagsLowByteIsSet) {
+    struct Case {
+        jboolean flag;
+        size_t broadcasts;
+    };
+    for (Case c : {Case{0, 0}, Case{1, 1}, Case{2, 1}, Case{0x80, 1}}) {
+        hooks.broadcasts.clear();
+        host.call(registry.keySetValue, currentUser, host.string(scratch.path()), host.string("v"),
+                  jint{REG_DWORD}, host.integer(c.flag), c.flag);
+        EXPECT_EQ(hooks.broadcasts.size(), c.broadcasts) << int(c.flag);
+        EXPECT_EQ(rawGetValue(scratch.path(), "v").bytes, (Bytes{c.flag, 0, 0, 0}));
+    }
+    expectNothingRaised();
 }
 
 TEST_F(KeySetValue, FailedWritesRaiseTheirMessages) {
@@ -329,13 +363,19 @@ TEST_F(KeySetValue, MissingConversionsWriteNothing) {
         void (*inject)(jnitest::JniHost&);
         jint type;
         size_t broadcasts;
+        const char* exceptionClass;
     };
+    const char outOfMemory[] = "java/lang/OutOfMemoryError";
+    const char noClass[] = "java/lang/NoClassDefFoundError";
     const Case cases[] = {
-        {[](jnitest::JniHost& h) { h.failConversion(2); }, REG_SZ, 0},  // the value name
-        {[](jnitest::JniHost& h) { h.failConversion(3); }, REG_SZ, 1},  // the text
-        {[](jnitest::JniHost& h) { h.failGetByteArrayElements(); }, REG_BINARY, 1},
-        {[](jnitest::JniHost& h) { h.failFindClass("java/lang/String"); }, REG_SZ, 1},
-        {[](jnitest::JniHost& h) { h.failGetMethodID("intValue"); }, REG_DWORD, 1},
+        {[](jnitest::JniHost& h) { h.failConversion(2); }, REG_SZ, 0, outOfMemory},  // the name
+        {[](jnitest::JniHost& h) { h.failConversion(3); }, REG_SZ, 1, outOfMemory},  // the text
+        {[](jnitest::JniHost& h) { h.failGetByteArrayElements(); }, REG_BINARY, 1, outOfMemory},
+        {[](jnitest::JniHost& h) { h.failFindClass("java/lang/String"); }, REG_SZ, 1, noClass},
+        {[](jnitest::JniHost& h) { h.failFindClass("[B"); }, REG_BINARY, 1, noClass},
+        {[](jnitest::JniHost& h) { h.failFindClass("java/lang/Integer"); }, REG_DWORD, 1, noClass},
+        {[](jnitest::JniHost& h) { h.failGetMethodID("intValue"); }, REG_DWORD, 1,
+         "java/lang/NoSuchMethodError"},
     };
     for (const Case& c : cases) {
         jnitest::JniHost fresh;
@@ -347,9 +387,10 @@ TEST_F(KeySetValue, MissingConversionsWriteNothing) {
         fresh.call(registry.keySetValue, currentUser, fresh.string(scratch.path()),
                    fresh.string("v"), c.type, value, jboolean{1});
         EXPECT_TRUE(fresh.exceptionPending());
-        EXPECT_NE(fresh.exceptionClass(), registryException);
+        EXPECT_EQ(fresh.exceptionClass(), c.exceptionClass) << "type " << c.type;
         EXPECT_EQ(fresh.exceptionsRaised(), 1);
-        EXPECT_EQ(hooks.broadcasts.size(), c.broadcasts);
+        EXPECT_EQ(hooks.broadcasts.size(), c.broadcasts) << "type " << c.type;
+        EXPECT_EQ(hooks.keysClosed.load(), hooks.keysOpened.load()) << "type " << c.type;
     }
     EXPECT_TRUE(hooks.writes.empty());
 }
