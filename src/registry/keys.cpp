@@ -68,38 +68,39 @@ JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyEx
     return ulvex::booleanToJava(exists);
 }
 
-JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyHasSubKeys(
-    JNIEnv* env, jclass, jint root, jstring subKey) {
+namespace {
+
+// Whether the key holds any sub-keys (or any values): RegQueryInfoKeyA asks for that one count
+// and no class name. A failed count raises `failure` and answers false.
+jboolean keyHasEntries(JNIEnv* env, jint root, jstring subKey, bool countSubKeys,
+                       const char* failure) {
     RegistryKey key;
     if (ulvex::openKey(env, root, subKey, ulvex::readAccess, key) != KeyOpening::opened) {
         return JNI_FALSE;
     }
-    DWORD subKeys = 0;
-    LSTATUS status = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr,
-                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    DWORD count = 0;
+    DWORD* subKeys = countSubKeys ? &count : nullptr;
+    DWORD* values = countSubKeys ? nullptr : &count;
+    LSTATUS status = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, subKeys, nullptr,
+                                      nullptr, values, nullptr, nullptr, nullptr, nullptr);
     key.close();
     if (status != ERROR_SUCCESS) {
-        ulvex::throwRegistryException(env, "Error counting registry subkeys");
+        ulvex::throwRegistryException(env, failure);
         return JNI_FALSE;
     }
-    return ulvex::booleanToJava(subKeys > 0);
+    return ulvex::booleanToJava(count > 0);
+}
+
+}  // namespace
+
+JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyHasSubKeys(
+    JNIEnv* env, jclass, jint root, jstring subKey) {
+    return keyHasEntries(env, root, subKey, true, "Error counting registry subkeys");
 }
 
 JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyHasValues(
     JNIEnv* env, jclass, jint root, jstring subKey) {
-    RegistryKey key;
-    if (ulvex::openKey(env, root, subKey, ulvex::readAccess, key) != KeyOpening::opened) {
-        return JNI_FALSE;
-    }
-    DWORD values = 0;
-    LSTATUS status = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                      nullptr, &values, nullptr, nullptr, nullptr, nullptr);
-    key.close();
-    if (status != ERROR_SUCCESS) {
-        ulvex::throwRegistryException(env, "Error counting registry values");
-        return JNI_FALSE;
-    }
-    return ulvex::booleanToJava(values > 0);
+    return keyHasEntries(env, root, subKey, false, "Error counting registry values");
 }
 
 JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyHasValue(

@@ -7,6 +7,7 @@
 
 #include "import_hook.h"
 #include "library.h"
+#include "pe_image.h"
 
 namespace {
 
@@ -20,10 +21,8 @@ ATOM registeredClass(HINSTANCE instance, WNDCLASSEXA* info) {
 using EntryPoint = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
 
 EntryPoint entryPoint(HMODULE module) {
-    auto* base = reinterpret_cast<BYTE*>(module);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(
-        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    return reinterpret_cast<EntryPoint>(base + nt->OptionalHeader.AddressOfEntryPoint);
+    return reinterpret_cast<EntryPoint>(jnitest::imageAt<BYTE>(
+        module, jnitest::ntHeaders(module)->OptionalHeader.AddressOfEntryPoint));
 }
 
 int unregisterCalls = 0;

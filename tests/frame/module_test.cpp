@@ -10,37 +10,25 @@
 #include <string>
 
 #include "library.h"
+#include "pe_image.h"
 
 namespace {
 
-template <typename T>
-const T* at(HMODULE module, DWORD offset) {
-    return reinterpret_cast<const T*>(reinterpret_cast<const BYTE*>(module) + offset);
-}
-
-const IMAGE_DATA_DIRECTORY& directory(HMODULE module, int index) {
-    auto* nt = at<IMAGE_NT_HEADERS64>(module, at<IMAGE_DOS_HEADER>(module, 0)->e_lfanew);
-    return nt->OptionalHeader.DataDirectory[index];
-}
-
 std::set<std::string> exportedNames(HMODULE module) {
-    const IMAGE_DATA_DIRECTORY& entry = directory(module, IMAGE_DIRECTORY_ENTRY_EXPORT);
-    auto* exports = at<IMAGE_EXPORT_DIRECTORY>(module, entry.VirtualAddress);
-    auto* names = at<DWORD>(module, exports->AddressOfNames);
-    std::set<std::string> result;
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-        result.insert(at<char>(module, names[i]));
-    }
+    auto* exports = jnitest::imageAt<IMAGE_EXPORT_DIRECTORY>(
+        module, jnitest::dataDirectory(module, IMAGE_DIRECTORY_ENTRY_EXPORT).VirtualAddress);
     EXPECT_EQ(exports->NumberOfFunctions, exports->NumberOfNames) << "exports without names";
-    return result;
+    std::vector<std::string> names = jnitest::exportNames(module);
+    return std::set<std::string>(names.begin(), names.end());
 }
 
 std::set<std::string> importedDlls(HMODULE module) {
-    const IMAGE_DATA_DIRECTORY& entry = directory(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
+    const IMAGE_DATA_DIRECTORY& entry =
+        jnitest::dataDirectory(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
     std::set<std::string> result;
-    for (auto* import = at<IMAGE_IMPORT_DESCRIPTOR>(module, entry.VirtualAddress);
+    for (auto* import = jnitest::imageAt<IMAGE_IMPORT_DESCRIPTOR>(module, entry.VirtualAddress);
          import->Name != 0; ++import) {
-        std::string name = at<char>(module, import->Name);
+        std::string name = jnitest::imageAt<char>(module, import->Name);
         std::transform(name.begin(), name.end(), name.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         result.insert(name);

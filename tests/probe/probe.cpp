@@ -6,32 +6,21 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
-namespace {
-
-template <typename T>
-const T* at(HMODULE module, DWORD offset) {
-    return reinterpret_cast<const T*>(reinterpret_cast<const BYTE*>(module) + offset);
-}
-
-}  // namespace
+#include "pe_image.h"
 
 // Prints the exports by Java class, as Java knows them.
 void probeExports(const jnitest::Library& library) {
-    HMODULE module = library.handle();
-    auto* nt = at<IMAGE_NT_HEADERS64>(module, at<IMAGE_DOS_HEADER>(module, 0)->e_lfanew);
-    DWORD directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress;
-    auto* exports = at<IMAGE_EXPORT_DIRECTORY>(module, directory);
-    auto* names = at<DWORD>(module, exports->AddressOfNames);
+    std::vector<std::string> names = jnitest::exportNames(library.handle());
     std::map<std::string, std::string> methodsByClass;
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-        std::string name = at<char>(module, names[i]);
+    for (const std::string& name : names) {
         size_t method = name.rfind('_');
         size_t javaClass = name.rfind('_', method - 1);
         std::string& methods = methodsByClass[name.substr(javaClass + 1, method - javaClass - 1)];
         methods += (methods.empty() ? "" : " ") + name.substr(method + 1);
     }
-    std::printf("exports: %lu\n", static_cast<unsigned long>(exports->NumberOfNames));
+    std::printf("exports: %zu\n", names.size());
     for (const auto& [javaClass, methods] : methodsByClass) {
         std::printf("  %s: %s\n", javaClass.c_str(), methods.c_str());
     }

@@ -2,37 +2,27 @@
 
 #include <gtest/gtest.h>
 
+#include "pe_image.h"
+
 namespace jnitest {
 
-namespace {
-
-template <typename T>
-T* at(HMODULE module, DWORD offset) {
-    return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(module) + offset);
-}
-
-}  // namespace
-
 void** findImportSlot(HMODULE module, const char* dll, const char* function) {
-    auto* dos = at<IMAGE_DOS_HEADER>(module, 0);
-    auto* nt = at<IMAGE_NT_HEADERS64>(module, dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const IMAGE_DATA_DIRECTORY& directory = dataDirectory(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
     if (directory.VirtualAddress == 0) {
         return nullptr;
     }
-    for (auto* entry = at<IMAGE_IMPORT_DESCRIPTOR>(module, directory.VirtualAddress);
+    for (auto* entry = imageAt<IMAGE_IMPORT_DESCRIPTOR>(module, directory.VirtualAddress);
          entry->Name != 0; ++entry) {
-        if (lstrcmpiA(at<char>(module, entry->Name), dll) != 0) {
+        if (lstrcmpiA(imageAt<char>(module, entry->Name), dll) != 0) {
             continue;
         }
-        auto* names = at<IMAGE_THUNK_DATA64>(module, entry->OriginalFirstThunk);
-        auto* slots = at<IMAGE_THUNK_DATA64>(module, entry->FirstThunk);
+        auto* names = imageAt<IMAGE_THUNK_DATA64>(module, entry->OriginalFirstThunk);
+        auto* slots = imageAt<IMAGE_THUNK_DATA64>(module, entry->FirstThunk);
         for (; names->u1.AddressOfData != 0; ++names, ++slots) {
             if (IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal)) {
                 continue;
             }
-            auto* byName = at<IMAGE_IMPORT_BY_NAME>(module, names->u1.AddressOfData);
+            auto* byName = imageAt<IMAGE_IMPORT_BY_NAME>(module, names->u1.AddressOfData);
             if (lstrcmpA(reinterpret_cast<const char*>(byName->Name), function) == 0) {
                 return reinterpret_cast<void**>(&slots->u1.Function);
             }
