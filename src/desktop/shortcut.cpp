@@ -4,10 +4,10 @@
 #include <shlobj.h>
 
 #include <cstddef>
-#include <new>
 
 #include "../jni/boundary.h"
 #include "../jni/guarded.h"
+#include "../jni/heap.h"
 #include "com_scope.h"
 
 namespace {
@@ -24,28 +24,22 @@ constexpr std::size_t workingDirectoryField = 4;
 class WideLinkPath final : public ulvex::UnwindRelease {
 public:
     explicit WideLinkPath(const char* path);
-    ~WideLinkPath() { release(); }
+    ~WideLinkPath() { text_.release(); }
 
-    const wchar_t* get() const { return text_; }
-    void releaseOnUnwind() override { release(); }
+    const wchar_t* get() const { return text_.as<wchar_t>(); }
+    void releaseOnUnwind() override { text_.release(); }
 
 private:
-    void release() {
-        delete[] text_;
-        text_ = nullptr;
-    }
-
-    wchar_t* text_;
+    ulvex::HeapBuffer text_;
 };
 
-WideLinkPath::WideLinkPath(const char* path) : text_(nullptr) {
+WideLinkPath::WideLinkPath(const char* path) {
     int units = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    if (units <= 0) {
+    if (units <= 0 || !text_.allocate(static_cast<std::size_t>(units) * sizeof(wchar_t))) {
         return;
     }
-    text_ = new (std::nothrow) wchar_t[units];
-    if (text_ != nullptr && MultiByteToWideChar(CP_ACP, 0, path, -1, text_, units) != units) {
-        release();
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, text_.as<wchar_t>(), units) != units) {
+        text_.release();
     }
 }
 

@@ -1,31 +1,25 @@
 // Environment.getEnvironmentVariable: one variable of the process environment.
 #include <com_ulvex_kesp_tavik_common_win32_Environment.h>
 
-#include <memory>
-#include <utility>
-
 #include "../jni/boundary.h"
+#include "../jni/heap.h"
 
 namespace {
 
 constexpr DWORD stackBufferSize = 4096;
 
-// Fetches a value that did not fit the stack buffer into a heap buffer of the size Windows
-// reports, again while the value keeps growing. Empty when the variable vanished meanwhile, the
-// allocation failed or Windows answered inconsistently.
-std::unique_ptr<char[]> fetchLongValue(const char* name, DWORD required) {
-    while (required > 0) {
-        std::unique_ptr<char[]> buffer(new (std::nothrow) char[required]);
-        if (!buffer) {
-            return nullptr;
-        }
-        DWORD count = GetEnvironmentVariableA(name, buffer.get(), required);
+// Fetches a value that did not fit the stack buffer into `value`, a heap buffer of the size
+// Windows reports, again while the value keeps growing. False when the variable vanished
+// meanwhile, the allocation failed or Windows answered inconsistently.
+bool fetchLongValue(const char* name, DWORD required, ulvex::HeapBuffer& value) {
+    while (required > 0 && value.allocate(required)) {
+        DWORD count = GetEnvironmentVariableA(name, value.text(), required);
         if (count <= required) {
-            return count > 0 && count < required ? std::move(buffer) : nullptr;
+            return count > 0 && count < required;
         }
         required = count;
     }
-    return nullptr;
+    return false;
 }
 
 }  // namespace
@@ -42,7 +36,8 @@ JNIEXPORT jstring JNICALL Java_com_ulvex_kesp_tavik_common_win32_Environment_get
         converted.release();
         return count > 0 ? env->NewStringUTF(buffer) : nullptr;
     }
-    std::unique_ptr<char[]> longValue = fetchLongValue(converted.get(), count);
+    ulvex::HeapBuffer longValue;
+    bool fetched = fetchLongValue(converted.get(), count, longValue);
     converted.release();
-    return longValue ? env->NewStringUTF(longValue.get()) : nullptr;
+    return fetched ? env->NewStringUTF(longValue.text()) : nullptr;
 }

@@ -1,7 +1,5 @@
 #include "boundary.h"
 
-#include <cstdio>
-
 namespace ulvex {
 
 namespace {
@@ -50,9 +48,10 @@ void throwRegistryException(JNIEnv* env, const char* message) {
 
 LocalText systemErrorText(DWORD code) {
     char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
-                   nullptr);
+    FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
+        nullptr);
     return LocalText(text);
 }
 
@@ -62,8 +61,9 @@ void throwRegistryExceptionForCode(JNIEnv* env, DWORD code) {
         throwRegistryException(env, text.get());
         return;
     }
+    // user32's formatter: no C runtime formatting machinery in the library.
     char fallback[32];
-    std::snprintf(fallback, sizeof fallback, "Windows error %lu", static_cast<unsigned long>(code));
+    wsprintfA(fallback, "Windows error %lu", static_cast<unsigned long>(code));
     throwRegistryException(env, fallback);
 }
 

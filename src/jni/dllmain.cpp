@@ -1,6 +1,7 @@
-// The entry routine: the load-time window class "MYULVEXWIN32" lives while the library is
-// loaded.
+// The entry routine: the load-time window class "MYULVEXWIN32" and the guarded scopes' TLS slot
+// live while the library is loaded.
 #include "boundary.h"
+#include "guarded.h"
 
 namespace ulvex {
 
@@ -31,9 +32,11 @@ void unregisterLoadTimeClass() {
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
     ulvex::moduleHandle = module;
     if (reason == DLL_PROCESS_ATTACH) {
+        ulvex::allocateGuardSlot();
         ulvex::registerLoadTimeClass();
     } else if (reason == DLL_PROCESS_DETACH) {
         ulvex::unregisterLoadTimeClass();
+        ulvex::freeGuardSlot();
     }
     return TRUE;
 }

@@ -3,45 +3,76 @@
 #include <algorithm>
 
 namespace ulvex {
-namespace {
 
+// One runGuardedCall on the stack: the holders registered while it is the innermost frame.
 struct GuardFrame {
-    UnwindRelease* floor;
+    UnwindRelease* holders;
     GuardFrame* outer;
 };
 
-thread_local UnwindRelease* pendingReleases = nullptr;
-thread_local GuardFrame* innermostFrame = nullptr;
+namespace {
+
+DWORD guardSlot = TLS_OUT_OF_INDEXES;
+
+GuardFrame* innermostFrame() {
+    if (guardSlot == TLS_OUT_OF_INDEXES) {
+        return nullptr;
+    }
+    return static_cast<GuardFrame*>(TlsGetValue(guardSlot));
+}
+
+bool setInnermostFrame(GuardFrame* frame) {
+    return guardSlot != TLS_OUT_OF_INDEXES && TlsSetValue(guardSlot, frame);
+}
 
 }  // namespace
 
-UnwindRelease::UnwindRelease() : outer_(pendingReleases), registered_(true) {
-    pendingReleases = this;
+void allocateGuardSlot() {
+    guardSlot = TlsAlloc();
 }
 
-UnwindRelease::~UnwindRelease() {
-    if (registered_) {
-        pendingReleases = outer_;
+void freeGuardSlot() {
+    if (guardSlot != TLS_OUT_OF_INDEXES) {
+        TlsFree(guardSlot);
+        guardSlot = TLS_OUT_OF_INDEXES;
     }
 }
 
-void releaseRegisteredSince(UnwindRelease* floor) {
-    while (pendingReleases != nullptr && pendingReleases != floor) {
-        UnwindRelease* holder = pendingReleases;
-        pendingReleases = holder->outer_;
-        holder->registered_ = false;
+UnwindRelease::UnwindRelease() : frame_(innermostFrame()), outer_(nullptr) {
+    if (frame_ != nullptr) {
+        outer_ = frame_->holders;
+        frame_->holders = this;
+    }
+}
+
+UnwindRelease::~UnwindRelease() {
+    if (frame_ != nullptr) {
+        frame_->holders = outer_;
+    }
+}
+
+// Releases the holders still registered in `frame`, innermost first.
+void releaseFrame(GuardFrame* frame) {
+    while (frame->holders != nullptr) {
+        UnwindRelease* holder = frame->holders;
+        frame->holders = holder->outer_;
+        holder->frame_ = nullptr;
         holder->releaseOnUnwind();
     }
 }
 
 }  // namespace ulvex
 
+// A frame that failed to install itself leaves the slot as it was: empty, since exports do not
+// nest, and a thread whose slot could be set once can always set it again.
 extern "C" EXCEPTION_DISPOSITION ulvexReleaseOnUnwind(EXCEPTION_RECORD* record, void*, CONTEXT*,
                                                       void*) {
-    using ulvex::innermostFrame;
-    if ((record->ExceptionFlags & EXCEPTION_UNWINDING) != 0 && innermostFrame != nullptr) {
-        ulvex::releaseRegisteredSince(innermostFrame->floor);
-        innermostFrame = innermostFrame->outer;
+    if ((record->ExceptionFlags & EXCEPTION_UNWINDING) != 0) {
+        ulvex::GuardFrame* frame = ulvex::innermostFrame();
+        if (frame != nullptr) {
+            ulvex::releaseFrame(frame);
+            ulvex::setInnermostFrame(frame->outer);
+        }
     }
     return ExceptionContinueSearch;
 }
@@ -50,10 +81,12 @@ namespace ulvex {
 
 __attribute__((noinline)) void runGuardedCall(void (*call)(void*), void* context) {
     asm volatile(".seh_handler ulvexReleaseOnUnwind, @unwind");
-    GuardFrame frame{pendingReleases, innermostFrame};
-    innermostFrame = &frame;
+    GuardFrame frame{nullptr, innermostFrame()};
+    bool installed = setInnermostFrame(&frame);
     call(context);
-    innermostFrame = frame.outer;
+    if (installed) {
+        setInnermostFrame(frame.outer);
+    }
 }
 
 GuardedStrings::GuardedStrings(JNIEnv* env, std::initializer_list<jstring> strings)

@@ -5,6 +5,11 @@
 // run their body through runGuarded(): a frame with an unwind handler of our own. Holders
 // derived from UnwindRelease register themselves while they live; when an unwind passes the
 // guarded frame, the handler releases every holder registered inside it, innermost first.
+//
+// A thread's innermost guarded frame is kept in a Windows TLS slot that the library takes
+// while it loads. Without the slot, or when the thread's slot cannot be set, holders are not
+// registered: they still release on every ordinary exit, and only the release on a
+// structured-exception unwind is given up.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +20,8 @@
 #include <initializer_list>
 
 namespace ulvex {
+
+struct GuardFrame;
 
 class UnwindRelease {
 public:
@@ -30,10 +37,14 @@ protected:
     ~UnwindRelease();
 
 private:
-    friend void releaseRegisteredSince(UnwindRelease*);
+    friend void releaseFrame(GuardFrame*);
+    GuardFrame* frame_;  // the frame it is registered in, or null
     UnwindRelease* outer_;
-    bool registered_;
 };
+
+// Takes the TLS slot while the library loads, gives it back at unload.
+void allocateGuardSlot();
+void freeGuardSlot();
 
 // Up to five Java strings, converted in order and released in the same order. Conversion
 // stops at the first null reference or failed conversion: nothing after it is converted, so

@@ -26,20 +26,6 @@ KeyOpening openKey(JNIEnv* env, jint root, jstring subKey, REGSAM access, Regist
     return KeyOpening::opened;
 }
 
-HeapBuffer::HeapBuffer(std::size_t size)
-    : data_(static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, size))) {}
-
-HeapBuffer::~HeapBuffer() {
-    release();
-}
-
-void HeapBuffer::release() {
-    if (data_ != nullptr) {
-        HeapFree(GetProcessHeap(), 0, data_);
-        data_ = nullptr;
-    }
-}
-
 void broadcastSettingsChange() {
     static const char environment[] = "Environment";
     SendMessageTimeoutA(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(environment),

@@ -6,7 +6,7 @@
 
 #include <jni.h>
 
-#include <cstddef>
+#include "../jni/heap.h"
 
 namespace ulvex {
 
@@ -42,23 +42,6 @@ enum class KeyOpening {
 // Converts `subKey`, opens it below the Java root with `access`, releases the path and, when
 // the open failed, raises "Error opening registry key".
 KeyOpening openKey(JNIEnv* env, jint root, jstring subKey, REGSAM access, RegistryKey& key);
-
-// A block of the process heap, freed once with HeapFree. get() is null when HeapAlloc failed.
-class HeapBuffer {
-public:
-    explicit HeapBuffer(std::size_t size);
-    ~HeapBuffer();
-    HeapBuffer(const HeapBuffer&) = delete;
-    HeapBuffer& operator=(const HeapBuffer&) = delete;
-
-    BYTE* get() const { return data_; }
-    char* text() const { return reinterpret_cast<char*>(data_); }
-    // Frees now rather than at scope exit.
-    void release();
-
-private:
-    BYTE* data_;
-};
 
 // Tells every top-level window that the environment settings in the registry have changed.
 void broadcastSettingsChange();

@@ -59,13 +59,15 @@ jobject expandedString(JNIEnv* env, const char* text) {
         ulvex::throwRegistryException(env, expandingFailed);
         return nullptr;
     }
-    HeapBuffer expanded(required);
+    // The ANSI function may need one byte more than it reports.
+    DWORD space = required + 1;
+    HeapBuffer expanded(space);
     if (expanded.get() == nullptr) {
         ulvex::throwRegistryException(env, retrievingFailed);
         return nullptr;
     }
-    DWORD written = ExpandEnvironmentStringsA(text, expanded.text(), required);
-    if (written == 0 || written > required) {
+    DWORD written = ExpandEnvironmentStringsA(text, expanded.text(), space);
+    if (written == 0 || written > space) {
         ulvex::throwRegistryException(env, expandingFailed);
         return nullptr;
     }

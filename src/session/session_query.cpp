@@ -79,7 +79,7 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_get
     DWORD bytes = 0;
     if (!ulvex::sessionQueryFunction(nullptr, ulvex::currentSession, ulvex::infoClassSessionId,
                                      buffer.address(), &bytes) ||
-        buffer.get() == nullptr) {
+        buffer.get() == nullptr || bytes < sizeof(DWORD)) {
         return 0;
     }
     DWORD sessionId = 0;
@@ -96,7 +96,12 @@ Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_getClientName(JNIEnv* env,
     DWORD bytes = 0;
     if (!ulvex::sessionQueryFunction(nullptr, ulvex::currentSession, ulvex::infoClassClientName,
                                      buffer.address(), &bytes) ||
-        bytes == 1 || buffer.get() == nullptr) {
+        buffer.get() == nullptr) {
+        return nullptr;
+    }
+    // Only the length the query reports is read: a name must end within it, and be non-empty.
+    const void* end = std::memchr(buffer.get(), '\0', bytes);
+    if (end == nullptr || end == buffer.get()) {
         return nullptr;
     }
     return env->NewStringUTF(buffer.get());

@@ -3,9 +3,9 @@
 #include <com_ulvex_kesp_tavik_common_win32_TerminalServer.h>
 
 #include <cstring>
-#include <memory>
 
 #include "../jni/boundary.h"
+#include "../jni/heap.h"
 
 namespace {
 
@@ -68,19 +68,19 @@ bool firstNameIsTerminalServer(const char* data, DWORD size) {
 }
 
 // A "ProductSuite" value too long for the usual buffer: read whole into a buffer of the size
-// the registry reports, again if the value grew in between.
+// the registry reports, again while the value keeps growing. A size that did not grow ends the
+// search, so that an inconsistent registry cannot keep it going.
 bool longProductSuiteIsTerminalServer(HKEY productOptions, DWORD required) {
-    LONG status = ERROR_MORE_DATA;
-    while (status == ERROR_MORE_DATA) {
-        std::unique_ptr<char[]> data(new (std::nothrow) char[required]);
-        if (!data) {
-            return false;
-        }
+    ulvex::HeapBuffer data;
+    while (data.allocate(required)) {
         DWORD size = required;
-        status = RegQueryValueExA(productOptions, "ProductSuite", nullptr, nullptr,
-                                  reinterpret_cast<BYTE*>(data.get()), &size);
+        LONG status =
+            RegQueryValueExA(productOptions, "ProductSuite", nullptr, nullptr, data.get(), &size);
         if (status == ERROR_SUCCESS) {
-            return firstNameIsTerminalServer(data.get(), size);
+            return firstNameIsTerminalServer(data.text(), size);
+        }
+        if (status != ERROR_MORE_DATA || size <= required) {
+            return false;
         }
         required = size;
     }

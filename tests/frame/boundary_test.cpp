@@ -158,6 +158,7 @@ TEST(GuardedStringsTest, MoreThanFiveStringsAreNotConverted) {
 }
 
 TEST(GuardedStringsTest, StructuredExceptionReleasesEveryConvertedString) {
+    ulvex::allocateGuardSlot();
     jnitest::JniHost host;
     jstring outer = host.string("outer");
     jstring first = host.string("first");
@@ -179,6 +180,12 @@ TEST(GuardedStringsTest, StructuredExceptionReleasesEveryConvertedString) {
     // The guards are balanced afterwards: a later ordinary scope releases once.
     ulvex::runGuarded([&] { ulvex::GuardedStrings again(host.env(), {first}); });
     EXPECT_EQ(host.stringReleases(), 4);
+    EXPECT_EQ(host.heldPins(), 0);
+
+    // Without the slot, ordinary exits still release.
+    ulvex::freeGuardSlot();
+    ulvex::runGuarded([&] { ulvex::GuardedStrings again(host.env(), {first, second}); });
+    EXPECT_EQ(host.stringReleases(), 6);
     EXPECT_EQ(host.heldPins(), 0);
 }
 
