@@ -68,10 +68,10 @@ TEST(RegistryExceptionTest, MissingClassLeavesItsErrorPendingWithoutThrowNew) {
     }
 }
 
-std::string formatDirectly(DWORD code) {
+std::string formatDirectly(DWORD code, DWORD flags = 0x1100) {
     char* text = nullptr;
     DWORD length =
-        FormatMessageA(0x1100, nullptr, code, 0x400, reinterpret_cast<char*>(&text), 0, nullptr);
+        FormatMessageA(flags, nullptr, code, 0x400, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string result(text != nullptr ? text : "", length);
     LocalFree(text);
     return result;
@@ -105,6 +105,18 @@ TEST(SystemErrorTextTest, CarriesTheSystemTextUnchanged) {
     }
     EXPECT_EQ(host.exceptionMessage(), expected);
     EXPECT_EQ(localFrees, 1);
+}
+
+TEST(SystemErrorTextTest, TextWithInsertsComesBackAsItStands) {
+    const DWORD ignoreInserts = 0x1100 | FORMAT_MESSAGE_IGNORE_INSERTS;
+    DWORD code = 1;
+    while (code < 16000 && formatDirectly(code, ignoreInserts).find("%1") == std::string::npos) {
+        ++code;
+    }
+    ASSERT_LT(code, 16000u) << "no system text with inserts";
+    ulvex::LocalText text = ulvex::systemErrorText(code);
+    ASSERT_NE(text.get(), nullptr) << code;
+    EXPECT_EQ(text.get(), formatDirectly(code, ignoreInserts));
 }
 
 TEST(SystemErrorTextTest, CodeWithoutTextRaisesTheFallback) {

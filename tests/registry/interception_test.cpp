@@ -273,6 +273,16 @@ TEST_F(WindowsCalls, FailedExpansionRaises) {
     }
 }
 
+TEST_F(WindowsCalls, ExpansionBufferIsOneByteLargerThanReported) {
+    rawSetValue(scratch.path(), "v", REG_EXPAND_SZ, {'%', 'O', 'S', '%', 0});
+    ASSERT_NE(
+        host.call(registry.keyGetValue, currentUser, host.string(scratch.path()), host.string("v")),
+        nullptr);
+    ASSERT_EQ(hooks.expansionCalls.size(), 2u);
+    EXPECT_EQ(hooks.expansionCalls[0].first, 0u);
+    EXPECT_EQ(hooks.expansionCalls[1].first, hooks.expansionCalls[0].second + 1);
+}
+
 TEST_F(WindowsCalls, FailedAllocationRaisesAndQueriesNothingMore) {
     rawSetValue(scratch.path(), "text", REG_SZ, {'a', 0});
     rawSetValue(scratch.path(), "expand", REG_EXPAND_SZ, {'%', 'O', 'S', '%', 0});

@@ -198,7 +198,9 @@ DWORD WINAPI expandHook(LPCSTR source, LPSTR destination, DWORD size) {
     if (++state.expansions == state.failExpansionCall) {
         return 0;
     }
-    return original<decltype(ExpandEnvironmentStringsA)>(expand)(source, destination, size);
+    DWORD answer = original<decltype(ExpandEnvironmentStringsA)>(expand)(source, destination, size);
+    state.expansionCalls.emplace_back(size, answer);
+    return answer;
 }
 
 }  // namespace

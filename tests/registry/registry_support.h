@@ -119,6 +119,7 @@ struct Interception {
     std::atomic<int> blocksFreed{0};
     std::atomic<int> allocationCalls{0};  // HeapAlloc calls, failed ones included
     std::atomic<int> expansions{0};
+    std::vector<std::pair<DWORD, DWORD>> expansionCalls;  // size offered and answer, in order
     std::atomic<int> registryCalls{0};  // every registry and shell call of the library
 
     // Recorded arguments (under `lock`), while `recording` is set.

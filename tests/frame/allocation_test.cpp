@@ -1,0 +1,111 @@
+// Memory that cannot be had: every allocation the library makes can fail, on a thread that
+// called in before and as a thread's very first call, and the export then gives its failure
+// result and keeps nothing. Exports that allocate nothing are listed too: they must not
+// allocate, and must still work when the guarded scopes' TLS slot cannot be set.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "family_calls.h"
+#include "import_hook.h"
+
+namespace {
+
+std::atomic<int> requests{0};    // the library's heap requests during one call
+std::atomic<int> failing{0};     // the request that fails; 0: none
+std::atomic<int> blocksHeld{0};  // blocks given to the library and not freed yet
+const auto realHeapAlloc = HeapAlloc;
+const auto realHeapFree = HeapFree;
+
+LPVOID WINAPI failingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
+    if (++requests == failing) {
+        return nullptr;
+    }
+    LPVOID block = realHeapAlloc(heap, flags, size);
+    blocksHeld += block != nullptr ? 1 : 0;
+    return block;
+}
+
+BOOL WINAPI countingHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
+    blocksHeld -= block != nullptr ? 1 : 0;
+    return realHeapFree(heap, flags, block);
+}
+
+// The C runtime's allocators stay imported by its start-up code; no export may use them.
+void* __cdecl unexpectedCalloc(size_t, size_t) {
+    ADD_FAILURE() << "the library allocated through calloc";
+    return nullptr;
+}
+void* __cdecl unexpectedRealloc(void*, size_t) {
+    ADD_FAILURE() << "the library allocated through realloc";
+    return nullptr;
+}
+
+BOOL WINAPI refusedTlsSetValue(DWORD, LPVOID) {
+    return FALSE;
+}
+
+class AllocationTest : public ::testing::Test {
+protected:
+    FamilyData data;
+    jnitest::Library library;
+    jnitest::ImportHook heapAlloc{library.handle(), "KERNEL32.dll", "HeapAlloc", failingHeapAlloc};
+    jnitest::ImportHook heapFree{library.handle(), "KERNEL32.dll", "HeapFree", countingHeapFree};
+    jnitest::ImportHook callocHook{library.handle(), "msvcrt.dll", "calloc", unexpectedCalloc};
+    jnitest::ImportHook reallocHook{library.handle(), "msvcrt.dll", "realloc", unexpectedRealloc};
+};
+
+// Runs the row once with the nth request failing; on a fresh thread when `firstCall`.
+Outcome runOnce(const jnitest::Library& library, const FamilyCall& row, int nth, bool firstCall) {
+    requests = 0;
+    failing = nth;
+    Outcome outcome = Outcome::wrong;
+    auto body = [&] {
+        jnitest::JniHost host;
+        outcome = row.call(library, host);
+    };
+    if (firstCall) {
+        std::thread(body).join();
+    } else {
+        body();
+    }
+    failing = 0;
+    return outcome;
+}
+
+TEST_F(AllocationTest, EveryFailingAllocationGivesTheFailureResultAndKeepsNothing) {
+    for (const FamilyCall& row : familyCalls) {
+        ASSERT_EQ(runOnce(library, row, 0, false), Outcome::succeeded) << row.name;
+        for (bool firstCall : {false, true}) {
+            for (int nth = 1;; ++nth) {
+                ASSERT_LT(nth, 16) << row.name << " keeps allocating";
+                blocksHeld = 0;
+                Outcome outcome = runOnce(library, row, nth, firstCall);
+                bool reached = requests >= nth;
+                EXPECT_EQ(outcome, reached ? Outcome::failed : Outcome::succeeded)
+                    << row.name << ", request " << nth << (firstCall ? ", first call" : "");
+                EXPECT_EQ(blocksHeld.load(), 0) << row.name << ", request " << nth;
+                if (!reached) {
+                    std::printf("%-22s %-11s %d allocation(s), each failing one gives failed\n",
+                                row.name, firstCall ? "first call" : "called in", nth - 1);
+                    break;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(AllocationTest, ExportsWorkWhenTheThreadsSlotCannotBeSet) {
+    jnitest::ImportHook refused(library.handle(), "KERNEL32.dll", "TlsSetValue",
+                                refusedTlsSetValue);
+    for (const FamilyCall& row : familyCalls) {
+        EXPECT_EQ(runOnce(library, row, 0, true), Outcome::succeeded) << row.name;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+#include "family_calls.h"
+
+#include <com_ulvex_kesp_tavik_common_communication_win32_WinPipe.h>
+#include <com_ulvex_kesp_tavik_common_win32_Environment.h>
+#include <com_ulvex_kesp_tavik_common_win32_Registry.h>
+#include <com_ulvex_kesp_tavik_common_win32_TerminalServer.h>
+#include <com_ulvex_kesp_tavik_common_win32_Win32File.h>
+#include <com_ulvex_kesp_tavik_common_win32_Window.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+constexpr jint currentUser = -2147483647;
+const std::string suffix = std::to_string(GetCurrentProcessId());
+const std::string longValue = std::string(5000, 'v') + "!";
+const std::string pipeName = "\\\\.\\pipe\\ulvex-family-" + suffix;
+const std::string keyPath = "Software\\UlvexFamily-" + suffix;
+
+std::string tempPath(const char* name) {
+    char directory[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, directory);
+    return std::string(directory) + name + suffix;
+}
+
+}  // namespace
+
+FamilyData::FamilyData() {
+    SetEnvironmentVariableA("ULVEX_FAMILY_LONG", longValue.c_str());
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char expand[] = "%ULVEX_FAMILY_LONG%";
+    RegSetValueExA(key, "expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expand),
+                   sizeof expand);
+    RegCloseKey(key);
+}
+
+FamilyData::~FamilyData() {
+    RegDeleteTreeA(HKEY_CURRENT_USER, keyPath.c_str());
+    SetEnvironmentVariableA("ULVEX_FAMILY_LONG", nullptr);
+}
+
+namespace {
+
+Outcome environmentLookup(const jnitest::Library& library, jnitest::JniHost& host) {
+    auto lookup =
+        library.fn(Java_com_ulvex_kesp_tavik_common_win32_Environment_getEnvironmentVariable,
+                   "Java_com_ulvex_kesp_tavik_common_win32_Environment_getEnvironmentVariable");
+    jstring value = host.call(lookup, host.string("ULVEX_FAMILY_LONG"));
+    if (value == nullptr) {
+        return Outcome::failed;
+    }
+    return host.newStringUtfBytes(value) == longValue ? Outcome::succeeded : Outcome::wrong;
+}
+
+Outcome expandedValue(const jnitest::Library& library, jnitest::JniHost& host) {
+    auto getValue = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValue,
+                               "Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValue");
+    jobject value = host.call(getValue, currentUser, host.string(keyPath), host.string("expand"));
+    if (value == nullptr) {
+        bool raised = host.exceptionMessage() == "Error retreiving registry value";
+        host.clearException();
+        return raised ? Outcome::failed : Outcome::wrong;
+    }
+    return host.newStringUtfBytes(static_cast<jstring>(value)) == longValue ? Outcome::succeeded
+                                                                            : Outcome::wrong;
+}
+
+Outcome shortcut(const jnitest::Library& library, jnitest::JniHost& host) {
+    auto create = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Win32File_winCreateShortcut,
+                             "Java_com_ulvex_kesp_tavik_common_win32_Win32File_winCreateShortcut");
+    std::string link = tempPath("ulvex-family-") + ".lnk";
+    jint result = host.call(create, host.string("C:\\windows\\notepad.exe"), host.string(""),
+                            host.string(link), host.string(""), host.string(""), 0);
+    bool written = DeleteFileA(link.c_str()) != FALSE;
+    if (result == 0) {
+        return written ? Outcome::succeeded : Outcome::wrong;
+    }
+    return written ? Outcome::wrong : Outcome::failed;
+}
+
+Outcome namedPipe(const jnitest::Library& library, jnitest::JniHost& host) {
+    auto create =
+        library.fn(Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createNamedPipe,
+                   "Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createNamedPipe");
+    jint pipe = host.call(create, host.string(pipeName), PIPE_ACCESS_DUPLEX, 1, 512, 512, 0);
+    return pipe != -1 && CloseHandle(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(pipe)))
+               ? Outcome::succeeded
+               : Outcome::wrong;
+}
+
+// A server instance of the test's own, for the client-side exports.
+struct ServerEnd {
+    HANDLE pipe = CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 512,
+                                   512, 0, nullptr);
+    ~ServerEnd() { CloseHandle(pipe); }
+};
+
+Outcome pipeWait(const jnitest::Library& library, jnitest::JniHost& host) {
+    auto wait =
+        library.fn(Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_waitForPipe,
+                   "Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_waitForPipe");
+    ServerEnd server;
+    return host.call(wait, host.string(pipeName), 1000) ? Outcome::succeeded : Outcome::wrong;
+}
+
+Outcome pipeClient(const jnitest::Library& library, jnitest::JniHost& host) {
+    auto open =
+        library.fn(Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createFile,
+                   "Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createFile");
+    ServerEnd server;
+    jint client = host.call(open, host.string(pipeName), GENERIC_READ | GENERIC_WRITE);
+    return client != -1 && CloseHandle(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(client)))
+               ? Outcome::succeeded
+               : Outcome::wrong;
+}
+
+Outcome window(const jnitest::Library& library, jnitest::JniHost& host) {
+    auto create = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Window_createWindow,
+                             "Java_com_ulvex_kesp_tavik_common_win32_Window_createWindow");
+    jint made =
+        host.call(create, host.string("family"), host.string("UlvexFamily"), 0, 0, 0, 0, 10, 10);
+    return made != 0 && made != -1 &&
+                   DestroyWindow(reinterpret_cast<HWND>(static_cast<INT_PTR>(made)))
+               ? Outcome::succeeded
+               : Outcome::wrong;
+}
+
+Outcome session(const jnitest::Library& library, jnitest::JniHost& host) {
+    auto id = library.fn(Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_getSessionId,
+                         "Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_getSessionId");
+    auto name = library.fn(Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_getClientName,
+                           "Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_getClientName");
+    auto detect =
+        library.fn(Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_isTerminalServer,
+                   "Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_isTerminalServer");
+    host.call(id);
+    host.call(name);
+    host.call(detect);
+    return host.exceptionPending() ? Outcome::wrong : Outcome::succeeded;
+}
+
+}  // namespace
+
+const std::vector<FamilyCall> familyCalls = {
+    {"getEnvironmentVariable", environmentLookup},
+    {"keyGetValue", expandedValue},
+    {"winCreateShortcut", shortcut},
+    {"createNamedPipe", namedPipe},
+    {"waitForPipe", pipeWait},
+    {"createFile", pipeClient},
+    {"createWindow", window},
+    {"session queries", session},
+};
