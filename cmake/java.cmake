@@ -9,7 +9,7 @@ set(ULVEX_JAVA_CLASSES ${CMAKE_BINARY_DIR}/java-classes)
 set(ULVEX_JAR_FILE ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/ulvexwin64.jar)
 
 # The time recorded in the jar and the package: SOURCE_DATE_EPOCH, else the last commit's time,
-# else the earliest time a zip entry holds in any time zone.
+# else 1980-01-02, which a zip entry can hold in every time zone.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(ULVEX_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
 else()
