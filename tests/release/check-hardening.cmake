@@ -8,9 +8,11 @@ if(NOT present EQUAL 352)
     message(FATAL_ERROR "DllCharacteristics lacks HIGH_ENTROPY_VA, DYNAMIC_BASE or NX_COMPAT")
 endif()
 
-# The guard value and the failure routine, from the symbols kept in the debug file.
+# The stack protector's guard and failure routine, from the symbols kept in the debug file.
+# libssp's checked memory functions bring both in by themselves; .refptr.__stack_chk_guard, the
+# compiler's pointer to the guard, exists only when compiled functions check the guard.
 execute_process(COMMAND ${NM} ${DLL}.debug OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
-foreach(symbol IN ITEMS "B __stack_chk_guard" "T __stack_chk_fail")
+foreach(symbol IN ITEMS "B __stack_chk_guard" "T __stack_chk_fail" "R .refptr.__stack_chk_guard")
     if(NOT symbols MATCHES " ${symbol}\n")
         message(FATAL_ERROR "${DLL} does not link ${symbol}")
     endif()
