@@ -17,10 +17,11 @@ target_link_options(ulvexwin64 PRIVATE -fstack-protector-strong
 # The shipped DLL is stripped; a GNU debug link names the debug file and holds its checksum.
 # objcopy stamps the PE header with the time unless SOURCE_DATE_EPOCH says otherwise. The map
 # names the module-definition file as the debug information names sources.
-set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
+set(ULVEX_OBJCOPY ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
 add_custom_command(TARGET ulvexwin64 POST_BUILD
-    COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE:ulvexwin64> ${ULVEX_DLL_DEBUG}
-    COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${ULVEX_DLL_DEBUG} $<TARGET_FILE:ulvexwin64>
+    COMMAND ${ULVEX_OBJCOPY} --only-keep-debug $<TARGET_FILE:ulvexwin64> ${ULVEX_DLL_DEBUG}
+    COMMAND ${ULVEX_OBJCOPY} --strip-all --add-gnu-debuglink=${ULVEX_DLL_DEBUG}
+            $<TARGET_FILE:ulvexwin64>
     COMMAND sed -i "s|^LOAD ${CMAKE_SOURCE_DIR}/|LOAD /ulvexwin64/|" ${ULVEX_DLL_MAP}
     BYPRODUCTS ${ULVEX_DLL_DEBUG} ${ULVEX_DLL_MAP}
     VERBATIM)
