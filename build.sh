@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds ulvexwin64.dll and ulvexwin64.jar (build/bin), then loads the fresh DLL under Wine
-# through the JNI host and prints a few live answers.
+# Builds ulvexwin64.dll and ulvexwin64.jar (build/bin) and the release package, then loads the
+# fresh DLL under Wine through the JNI host, prints a few live answers and the package's path.
 set -euo pipefail
 cd "$(dirname "$0")"
 cmake/install-deps.sh
@@ -9,3 +9,5 @@ cmake --build --preset mingw
 cmake/wine-env.sh start build/wine
 trap 'cmake/wine-env.sh stop build/wine' EXIT
 build/wine-run.sh build/bin/probe.exe
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
+echo "package: $PWD/build/ulvexwin64-$version-win64.zip"

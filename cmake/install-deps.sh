@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when any is missing (as root).
 set -eu
 packages="cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 xvfb
-openjdk-17-jdk-headless googletest liblnk-utils clang-format"
+openjdk-17-jdk-headless googletest liblnk-utils clang-format osslsigncode openssl zip"
 missing=""
 for package in $packages; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
