@@ -1,8 +1,7 @@
 // The session-query loader and TerminalServer.getSessionId / getClientName, against the suite's
-// stand-in for "wtsapi32.dll": while the library loads, its loader is handed the stand-in from
-// beside this program in place of the system's copy, which stays untouched. The loader runs only
-// while the library loads, so every test here runs in a process of its own (one ctest test per
-// gtest filter).
+// stand-in for "wtsapi32.dll", which the loader is handed in place of the system's copy. The
+// loader runs only while the library loads, so every test here runs in a process of its own
+// (one ctest test per gtest filter).
 #include <com_ulvex_kesp_tavik_common_win32_TerminalServer.h>
 #include <gtest/gtest.h>
 #include <winternl.h>
@@ -77,30 +76,15 @@ std::string systemDirectory() {
     return directory;
 }
 
-// The stand-in, built next to this program.
-std::string standInPath() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string program(path);
-    return program.substr(0, program.rfind('\\') + 1) + "wts_double.dll";
-}
-
 UINT WINAPI fakeGetSystemDirectoryA(char* buffer, UINT size) {
     return systemDirectoryUnusable ? systemDirectoryAnswer : GetSystemDirectoryA(buffer, size);
 }
 
-// The system's Terminal Services library is answered with the stand-in, or not found at all.
+// The loader is answered with the stand-in, which sits beside this program, or with nothing.
 HMODULE WINAPI fakeLoadLibraryA(const char* path) {
     loadedPaths.push_back(path);
     loadEvents.push_back("LoadLibraryA");
-    if (path != systemDirectory() + "\\wtsapi32.dll") {
-        return LoadLibraryA(path);
-    }
-    if (libraryMissing) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    return LoadLibraryA(standInPath().c_str());
+    return libraryMissing ? nullptr : LoadLibraryA("wts_double.dll");
 }
 
 ATOM WINAPI fakeRegisterClassA(const WNDCLASSA* windowClass) {
@@ -122,10 +106,10 @@ VOID CALLBACK interceptLoader(ULONG reason, const DllNotification* data, void*) 
                             reinterpret_cast<const void*>(&fakeRegisterClassA));
 }
 
-// Every test loads the library while this is in force.
-class LoaderInterception {
+// Every test here loads the library with its loader intercepted.
+class LoaderInterception : public ::testing::Environment {
 public:
-    LoaderInterception() {
+    void SetUp() override {
         HMODULE ntdll = GetModuleHandleA("ntdll.dll");
         auto registerNotification = reinterpret_cast<RegisterNotification>(
             reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
@@ -133,14 +117,14 @@ public:
             reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrUnregisterDllNotification")));
         EXPECT_EQ(registerNotification(0, &interceptLoader, nullptr, &cookie_), 0);
     }
-    ~LoaderInterception() { unregister_(cookie_); }
-    LoaderInterception(const LoaderInterception&) = delete;
-    LoaderInterception& operator=(const LoaderInterception&) = delete;
+    void TearDown() override { unregister_(cookie_); }
 
 private:
     UnregisterNotification unregister_ = nullptr;
     void* cookie_ = nullptr;
 };
+
+const auto* const loaderInterception = ::testing::AddGlobalTestEnvironment(new LoaderInterception);
 
 // --- Scenarios: what the Terminal Services library answers -----------------------------------
 
@@ -167,7 +151,6 @@ TEST_P(SessionQuery, Answers) {
     answer("WTS_DOUBLE_SESSION_ID", scenario.sessionId);
     answer("WTS_DOUBLE_CLIENT_NAME", scenario.clientName);
     answer("WTS_DOUBLE_BYTES", scenario.bytes);
-    LoaderInterception interception;
     jnitest::Library library;
     WtsDoubleRecord* record = doubleRecord();
     ASSERT_NE(record, nullptr) << "the stand-in is not the one loaded";
@@ -227,7 +210,6 @@ TEST(SessionQueryLoader, WithoutTheLibraryTheQueriesAnswerNeutrally) {
     answer("WTS_DOUBLE_SESSION_ID", "7");
     answer("WTS_DOUBLE_CLIENT_NAME", "WORKSTATION-42");
     libraryMissing = true;
-    LoaderInterception interception;
     jnitest::Library library;
     ASSERT_NE(library.handle(), nullptr);
     EXPECT_EQ(loadedPaths, std::vector<std::string>{systemDirectory() + "\\wtsapi32.dll"});
@@ -241,7 +223,6 @@ TEST(SessionQueryLoader, WithoutTheLibraryTheQueriesAnswerNeutrally) {
 TEST(SessionQueryLoader, LoadsTheLibraryFromTheSystemDirectoryBeforeTheEntryRoutine) {
     expectFreshProcess();
     answer("WTS_DOUBLE_SESSION_ID", "7");
-    LoaderInterception interception;
     jnitest::Library library;
 
     EXPECT_EQ(loadedPaths, std::vector<std::string>{systemDirectory() + "\\wtsapi32.dll"});
@@ -265,7 +246,6 @@ TEST_P(UnusableSystemDirectory, LoadsNothingAndTheQueriesAnswerNeutrally) {
     answer("WTS_DOUBLE_CLIENT_NAME", "WORKSTATION-42");
     systemDirectoryUnusable = true;
     systemDirectoryAnswer = GetParam().answer;
-    LoaderInterception interception;
     jnitest::Library library;
     jnitest::JniHost host;
 
@@ -342,7 +322,6 @@ TEST(SessionConcurrency, ManyThreadsAnswerAlikeAndLeakNothing) {
     expectFreshProcess();
     answer("WTS_DOUBLE_SESSION_ID", "7");
     answer("WTS_DOUBLE_CLIENT_NAME", "WORKSTATION-42");
-    LoaderInterception interception;
     jnitest::Library library;
     WtsDoubleRecord* record = doubleRecord();
     ASSERT_NE(record, nullptr) << "the stand-in is not the one loaded";

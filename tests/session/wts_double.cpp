@@ -26,7 +26,7 @@ constexpr DWORD pageSize = 4096;
 
 WtsDoubleRecord record{};
 std::mutex liveMutex;
-std::map<void*, void*> liveBuffers;  // buffer handed back: its allocation
+std::map<void*, void*> liveBuffers;  // block handed back: its allocation
 
 std::string environment(const char* name) {
     char value[256] = {};
