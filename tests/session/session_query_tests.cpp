@@ -51,81 +51,6 @@ WtsDoubleRecord* doubleRecord() {
                : nullptr;
 }
 
-// --- The loader's system calls, intercepted before the library's initialisers run ------------
-
-struct DllNotification {
-    ULONG flags;
-    const UNICODE_STRING* fullName;
-    const UNICODE_STRING* baseName;
-    void* base;
-    ULONG size;
-};
-using NotificationCallback = VOID(CALLBACK*)(ULONG, const DllNotification*, void*);
-using RegisterNotification = NTSTATUS(NTAPI*)(ULONG, NotificationCallback, void*, void**);
-using UnregisterNotification = NTSTATUS(NTAPI*)(void*);
-
-bool libraryMissing = false;
-bool systemDirectoryUnusable = false;
-UINT systemDirectoryAnswer = 0;
-std::vector<std::string> loadedPaths;
-std::vector<std::string> loadEvents;
-
-std::string systemDirectory() {
-    char directory[MAX_PATH] = {};
-    GetSystemDirectoryA(directory, MAX_PATH);
-    return directory;
-}
-
-UINT WINAPI fakeGetSystemDirectoryA(char* buffer, UINT size) {
-    return systemDirectoryUnusable ? systemDirectoryAnswer : GetSystemDirectoryA(buffer, size);
-}
-
-// The loader is answered with the stand-in, which sits beside this program, or with nothing.
-HMODULE WINAPI fakeLoadLibraryA(const char* path) {
-    loadedPaths.push_back(path);
-    loadEvents.push_back("LoadLibraryA");
-    return libraryMissing ? nullptr : LoadLibraryA("wts_double.dll");
-}
-
-ATOM WINAPI fakeRegisterClassA(const WNDCLASSA* windowClass) {
-    loadEvents.push_back("RegisterClassA");
-    return RegisterClassA(windowClass);
-}
-
-// Windows reports a mapped DLL, its imports bound, before it runs the DLL's initialisers.
-VOID CALLBACK interceptLoader(ULONG reason, const DllNotification* data, void*) {
-    if (reason != 1 || _wcsicmp(data->baseName->Buffer, L"ulvexwin64.dll") != 0) {
-        return;
-    }
-    auto module = static_cast<HMODULE>(data->base);
-    jnitest::redirectImport(module, "KERNEL32.dll", "GetSystemDirectoryA",
-                            reinterpret_cast<const void*>(&fakeGetSystemDirectoryA));
-    jnitest::redirectImport(module, "KERNEL32.dll", "LoadLibraryA",
-                            reinterpret_cast<const void*>(&fakeLoadLibraryA));
-    jnitest::redirectImport(module, "USER32.dll", "RegisterClassA",
-                            reinterpret_cast<const void*>(&fakeRegisterClassA));
-}
-
-// Every test here loads the library with its loader intercepted.
-class LoaderInterception : public ::testing::Environment {
-public:
-    void SetUp() override {
-        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-        auto registerNotification = reinterpret_cast<RegisterNotification>(
-            reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
-        unregister_ = reinterpret_cast<UnregisterNotification>(
-            reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrUnregisterDllNotification")));
-        EXPECT_EQ(registerNotification(0, &interceptLoader, nullptr, &cookie_), 0);
-    }
-    void TearDown() override { unregister_(cookie_); }
-
-private:
-    UnregisterNotification unregister_ = nullptr;
-    void* cookie_ = nullptr;
-};
-
-const auto* const loaderInterception = ::testing::AddGlobalTestEnvironment(new LoaderInterception);
-
 // --- Scenarios: what the Terminal Services library answers -----------------------------------
 
 struct Scenario {
@@ -204,6 +129,81 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"answers_of_0_bytes", nullptr, false, "7", "ABC", 0, nullptr, "0"},
         Scenario{"answers_of_3_bytes", nullptr, false, "7", "ABC", 0, nullptr, "3"}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+
+// --- The loader's system calls, intercepted before the library's initialisers run ------------
+
+struct DllNotification {
+    ULONG flags;
+    const UNICODE_STRING* fullName;
+    const UNICODE_STRING* baseName;
+    void* base;
+    ULONG size;
+};
+using NotificationCallback = VOID(CALLBACK*)(ULONG, const DllNotification*, void*);
+using RegisterNotification = NTSTATUS(NTAPI*)(ULONG, NotificationCallback, void*, void**);
+using UnregisterNotification = NTSTATUS(NTAPI*)(void*);
+
+bool libraryMissing = false;
+bool systemDirectoryUnusable = false;
+UINT systemDirectoryAnswer = 0;
+std::vector<std::string> loadedPaths;
+std::vector<std::string> loadEvents;
+
+std::string systemDirectory() {
+    char directory[MAX_PATH] = {};
+    GetSystemDirectoryA(directory, MAX_PATH);
+    return directory;
+}
+
+UINT WINAPI fakeGetSystemDirectoryA(char* buffer, UINT size) {
+    return systemDirectoryUnusable ? systemDirectoryAnswer : GetSystemDirectoryA(buffer, size);
+}
+
+// The loader is answered with the stand-in, which sits beside this program, or with nothing.
+HMODULE WINAPI fakeLoadLibraryA(const char* path) {
+    loadedPaths.push_back(path);
+    loadEvents.push_back("LoadLibraryA");
+    return libraryMissing ? nullptr : LoadLibraryA("wts_double.dll");
+}
+
+ATOM WINAPI fakeRegisterClassA(const WNDCLASSA* windowClass) {
+    loadEvents.push_back("RegisterClassA");
+    return RegisterClassA(windowClass);
+}
+
+// Windows reports a mapped DLL, its imports bound, before it runs the DLL's initialisers.
+VOID CALLBACK interceptLoader(ULONG reason, const DllNotification* data, void*) {
+    if (reason != 1 || _wcsicmp(data->baseName->Buffer, L"ulvexwin64.dll") != 0) {
+        return;
+    }
+    auto module = static_cast<HMODULE>(data->base);
+    jnitest::redirectImport(module, "KERNEL32.dll", "GetSystemDirectoryA",
+                            reinterpret_cast<const void*>(&fakeGetSystemDirectoryA));
+    jnitest::redirectImport(module, "KERNEL32.dll", "LoadLibraryA",
+                            reinterpret_cast<const void*>(&fakeLoadLibraryA));
+    jnitest::redirectImport(module, "USER32.dll", "RegisterClassA",
+                            reinterpret_cast<const void*>(&fakeRegisterClassA));
+}
+
+// Every test here loads the library with its loader intercepted.
+class LoaderInterception : public ::testing::Environment {
+public:
+    void SetUp() override {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        auto registerNotification = reinterpret_cast<RegisterNotification>(
+            reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
+        unregister_ = reinterpret_cast<UnregisterNotification>(
+            reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrUnregisterDllNotification")));
+        EXPECT_EQ(registerNotification(0, &interceptLoader, nullptr, &cookie_), 0);
+    }
+    void TearDown() override { unregister_(cookie_); }
+
+private:
+    UnregisterNotification unregister_ = nullptr;
+    void* cookie_ = nullptr;
+};
+
+const auto* const loaderInterception = ::testing::AddGlobalTestEnvironment(new LoaderInterception);
 
 TEST(SessionQueryLoader, WithoutTheLibraryTheQueriesAnswerNeutrally) {
     expectFreshProcess();
