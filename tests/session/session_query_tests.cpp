@@ -1,6 +1,7 @@
 // The session-query loader and TerminalServer.getSessionId / getClientName, against the suite's
-// stand-in for "wtsapi32.dll" in the test prefix. The loader runs only while the library loads,
-// so every test here runs in a process of its own (one ctest test per gtest filter).
+// stand-in for "wtsapi32.dll", which the loader is handed in place of the system's copy. The
+// loader runs only while the library loads, so every test here runs in a process of its own
+// (one ctest test per gtest filter).
 #include <com_ulvex_kesp_tavik_common_win32_TerminalServer.h>
 #include <gtest/gtest.h>
 #include <winternl.h>
@@ -13,6 +14,7 @@
 #include "import_hook.h"
 #include "jni_host.h"
 #include "library.h"
+#include "seh.h"
 #include "wts_double.h"
 
 namespace {
@@ -38,11 +40,11 @@ void answer(const char* variable, const char* value) {
 void expectFreshProcess() {
     ASSERT_EQ(GetModuleHandleA("ulvexwin64.dll"), nullptr)
         << "the loader runs once per process: run each test with its own --gtest_filter";
-    ASSERT_EQ(GetModuleHandleA("wtsapi32.dll"), nullptr);
+    ASSERT_EQ(GetModuleHandleA("wts_double.dll"), nullptr);
 }
 
 WtsDoubleRecord* doubleRecord() {
-    HMODULE module = GetModuleHandleA("wtsapi32.dll");
+    HMODULE module = GetModuleHandleA("wts_double.dll");
     FARPROC function = module != nullptr ? GetProcAddress(module, "wtsDoubleRecord") : nullptr;
     return function != nullptr
                ? reinterpret_cast<WtsDoubleRecordFunction>(reinterpret_cast<void (*)()>(function))()
@@ -58,7 +60,8 @@ struct Scenario {
     const char* sessionId;
     const char* clientName;
     jint expectedId;
-    const char* expectedName;  // null: a null string
+    const char* expectedName;     // null: a null string
+    const char* bytes = nullptr;  // the length reported and handed back; null: the whole answer
 };
 
 constexpr int rounds = 3;
@@ -72,23 +75,27 @@ TEST_P(SessionQuery, Answers) {
     answer("WTS_DOUBLE_FAIL", scenario.fail ? "1" : nullptr);
     answer("WTS_DOUBLE_SESSION_ID", scenario.sessionId);
     answer("WTS_DOUBLE_CLIENT_NAME", scenario.clientName);
+    answer("WTS_DOUBLE_BYTES", scenario.bytes);
     jnitest::Library library;
     WtsDoubleRecord* record = doubleRecord();
-    ASSERT_NE(record, nullptr) << "the suite's wtsapi32.dll is not the one loaded";
+    ASSERT_NE(record, nullptr) << "the stand-in is not the one loaded";
     jnitest::JniHost host;
     auto getSessionId = library.get<std::remove_pointer_t<GetSessionId>>(getSessionIdName);
     auto getClientName = library.get<std::remove_pointer_t<GetClientName>>(getClientNameName);
 
-    for (int round = 0; round < rounds; ++round) {
-        EXPECT_EQ(host.call(getSessionId), scenario.expectedId);
-        jstring name = host.call(getClientName);
-        if (scenario.expectedName == nullptr) {
-            EXPECT_EQ(name, nullptr);
-        } else {
-            ASSERT_NE(name, nullptr);
-            EXPECT_EQ(host.newStringUtfBytes(name), scenario.expectedName);
+    bool faulted = jnitest::catchesStructuredException([&] {
+        for (int round = 0; round < rounds; ++round) {
+            EXPECT_EQ(host.call(getSessionId), scenario.expectedId);
+            jstring name = host.call(getClientName);
+            if (scenario.expectedName == nullptr) {
+                EXPECT_EQ(name, nullptr);
+            } else {
+                ASSERT_NE(name, nullptr);
+                EXPECT_EQ(host.newStringUtfBytes(name), scenario.expectedName);
+            }
         }
-    }
+    });
+    EXPECT_FALSE(faulted) << "a read past the end of an answer";
 
     std::string hidden = scenario.hide != nullptr ? scenario.hide : "";
     bool queried = hidden != "WTSQuerySessionInformationA";
@@ -118,22 +125,10 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"client_name_one_character", nullptr, false, "7", "A", 7, "A"},
         Scenario{"client_name_ordinary", nullptr, false, "7", "BUERO-PC\xe9", 7, "BUERO-PC\xe9"},
         Scenario{"release_function_missing", "WTSFreeMemory", false, "7", "WORKSTATION-42", 7,
-                 "WORKSTATION-42"}),
+                 "WORKSTATION-42"},
+        Scenario{"answers_of_0_bytes", nullptr, false, "7", "ABC", 0, nullptr, "0"},
+        Scenario{"answers_of_3_bytes", nullptr, false, "7", "ABC", 0, nullptr, "3"}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
-
-// Run with WINEDLLOVERRIDES=wtsapi32=d: Wine then refuses to load any wtsapi32.dll.
-TEST(SessionQueryLoader, WithoutTheLibraryTheQueriesAnswerNeutrally) {
-    expectFreshProcess();
-    answer("WTS_DOUBLE_SESSION_ID", "7");
-    answer("WTS_DOUBLE_CLIENT_NAME", "WORKSTATION-42");
-    jnitest::Library library;
-    ASSERT_NE(library.handle(), nullptr);
-    EXPECT_EQ(GetModuleHandleA("wtsapi32.dll"), nullptr);
-    jnitest::JniHost host;
-    EXPECT_EQ(host.call(library.get<std::remove_pointer_t<GetSessionId>>(getSessionIdName)), 0);
-    EXPECT_EQ(host.call(library.get<std::remove_pointer_t<GetClientName>>(getClientNameName)),
-              nullptr);
-}
 
 // --- The loader's system calls, intercepted before the library's initialisers run ------------
 
@@ -148,31 +143,32 @@ using NotificationCallback = VOID(CALLBACK*)(ULONG, const DllNotification*, void
 using RegisterNotification = NTSTATUS(NTAPI*)(ULONG, NotificationCallback, void*, void**);
 using UnregisterNotification = NTSTATUS(NTAPI*)(void*);
 
+bool libraryMissing = false;
 bool systemDirectoryUnusable = false;
 UINT systemDirectoryAnswer = 0;
 std::vector<std::string> loadedPaths;
 std::vector<std::string> loadEvents;
 
+std::string systemDirectory() {
+    char directory[MAX_PATH] = {};
+    GetSystemDirectoryA(directory, MAX_PATH);
+    return directory;
+}
+
 UINT WINAPI fakeGetSystemDirectoryA(char* buffer, UINT size) {
     return systemDirectoryUnusable ? systemDirectoryAnswer : GetSystemDirectoryA(buffer, size);
 }
 
+// The loader is answered with the stand-in, which sits beside this program, or with nothing.
 HMODULE WINAPI fakeLoadLibraryA(const char* path) {
     loadedPaths.push_back(path);
     loadEvents.push_back("LoadLibraryA");
-    return LoadLibraryA(path);
+    return libraryMissing ? nullptr : LoadLibraryA("wts_double.dll");
 }
 
 ATOM WINAPI fakeRegisterClassA(const WNDCLASSA* windowClass) {
     loadEvents.push_back("RegisterClassA");
     return RegisterClassA(windowClass);
-}
-
-void patchSlot(void** slot, const void* replacement) {
-    DWORD previous = 0;
-    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &previous);
-    *slot = const_cast<void*>(replacement);
-    VirtualProtect(slot, sizeof *slot, previous, &previous);
 }
 
 // Windows reports a mapped DLL, its imports bound, before it runs the DLL's initialisers.
@@ -181,19 +177,18 @@ VOID CALLBACK interceptLoader(ULONG reason, const DllNotification* data, void*) 
         return;
     }
     auto module = static_cast<HMODULE>(data->base);
-    void** directory = jnitest::findImportSlot(module, "KERNEL32.dll", "GetSystemDirectoryA");
-    void** load = jnitest::findImportSlot(module, "KERNEL32.dll", "LoadLibraryA");
-    void** registerClass = jnitest::findImportSlot(module, "USER32.dll", "RegisterClassA");
-    if (directory != nullptr && load != nullptr && registerClass != nullptr) {
-        patchSlot(directory, reinterpret_cast<const void*>(&fakeGetSystemDirectoryA));
-        patchSlot(load, reinterpret_cast<const void*>(&fakeLoadLibraryA));
-        patchSlot(registerClass, reinterpret_cast<const void*>(&fakeRegisterClassA));
-    }
+    jnitest::redirectImport(module, "KERNEL32.dll", "GetSystemDirectoryA",
+                            reinterpret_cast<const void*>(&fakeGetSystemDirectoryA));
+    jnitest::redirectImport(module, "KERNEL32.dll", "LoadLibraryA",
+                            reinterpret_cast<const void*>(&fakeLoadLibraryA));
+    jnitest::redirectImport(module, "USER32.dll", "RegisterClassA",
+                            reinterpret_cast<const void*>(&fakeRegisterClassA));
 }
 
-class LoaderInterception {
+// Every test here loads the library with its loader intercepted.
+class LoaderInterception : public ::testing::Environment {
 public:
-    LoaderInterception() {
+    void SetUp() override {
         HMODULE ntdll = GetModuleHandleA("ntdll.dll");
         auto registerNotification = reinterpret_cast<RegisterNotification>(
             reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
@@ -201,25 +196,33 @@ public:
             reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrUnregisterDllNotification")));
         EXPECT_EQ(registerNotification(0, &interceptLoader, nullptr, &cookie_), 0);
     }
-    ~LoaderInterception() { unregister_(cookie_); }
-    LoaderInterception(const LoaderInterception&) = delete;
-    LoaderInterception& operator=(const LoaderInterception&) = delete;
+    void TearDown() override { unregister_(cookie_); }
 
 private:
     UnregisterNotification unregister_ = nullptr;
     void* cookie_ = nullptr;
 };
 
-std::string systemDirectory() {
-    char directory[MAX_PATH] = {};
-    GetSystemDirectoryA(directory, MAX_PATH);
-    return directory;
+const auto* const loaderInterception = ::testing::AddGlobalTestEnvironment(new LoaderInterception);
+
+TEST(SessionQueryLoader, WithoutTheLibraryTheQueriesAnswerNeutrally) {
+    expectFreshProcess();
+    answer("WTS_DOUBLE_SESSION_ID", "7");
+    answer("WTS_DOUBLE_CLIENT_NAME", "WORKSTATION-42");
+    libraryMissing = true;
+    jnitest::Library library;
+    ASSERT_NE(library.handle(), nullptr);
+    EXPECT_EQ(loadedPaths, std::vector<std::string>{systemDirectory() + "\\wtsapi32.dll"});
+    EXPECT_EQ(GetModuleHandleA("wts_double.dll"), nullptr);
+    jnitest::JniHost host;
+    EXPECT_EQ(host.call(library.get<std::remove_pointer_t<GetSessionId>>(getSessionIdName)), 0);
+    EXPECT_EQ(host.call(library.get<std::remove_pointer_t<GetClientName>>(getClientNameName)),
+              nullptr);
 }
 
 TEST(SessionQueryLoader, LoadsTheLibraryFromTheSystemDirectoryBeforeTheEntryRoutine) {
     expectFreshProcess();
     answer("WTS_DOUBLE_SESSION_ID", "7");
-    LoaderInterception interception;
     jnitest::Library library;
 
     EXPECT_EQ(loadedPaths, std::vector<std::string>{systemDirectory() + "\\wtsapi32.dll"});
@@ -243,7 +246,6 @@ TEST_P(UnusableSystemDirectory, LoadsNothingAndTheQueriesAnswerNeutrally) {
     answer("WTS_DOUBLE_CLIENT_NAME", "WORKSTATION-42");
     systemDirectoryUnusable = true;
     systemDirectoryAnswer = GetParam().answer;
-    LoaderInterception interception;
     jnitest::Library library;
     jnitest::JniHost host;
 
@@ -322,7 +324,7 @@ TEST(SessionConcurrency, ManyThreadsAnswerAlikeAndLeakNothing) {
     answer("WTS_DOUBLE_CLIENT_NAME", "WORKSTATION-42");
     jnitest::Library library;
     WtsDoubleRecord* record = doubleRecord();
-    ASSERT_NE(record, nullptr) << "the suite's wtsapi32.dll is not the one loaded";
+    ASSERT_NE(record, nullptr) << "the stand-in is not the one loaded";
     jnitest::ImportHook version(library.handle(), "KERNEL32.dll", "GetVersionExA", &windowsNt4);
     jnitest::ImportHook open(library.handle(), "ADVAPI32.dll", "RegOpenKeyA", &countingRegOpenKeyA);
     jnitest::ImportHook close(library.handle(), "ADVAPI32.dll", "RegCloseKey",

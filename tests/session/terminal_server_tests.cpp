@@ -1,5 +1,6 @@
 // TerminalServer.isTerminalServer: which detection the reported Windows version selects, the
-// verification through VerifyVersionInfoA, and the product-suite list in the registry.
+// verification through VerifyVersionInfoA, and the product-suite list in the registry. The
+// registry is this process's own: HKEY_LOCAL_MACHINE is mapped onto a scratch key.
 #include <com_ulvex_kesp_tavik_common_win32_TerminalServer.h>
 #include <gtest/gtest.h>
 
@@ -38,7 +39,7 @@ struct Interception {
     std::vector<HKEY> openedParents;
     std::vector<HKEY> openedKeys;
     std::vector<HKEY> closedKeys;
-    const std::string* suppliedSuite = nullptr;  // answers RegQueryValueExA instead of Wine
+    DWORD stuckSize = 0;  // when set, RegQueryValueExA asks for this many bytes, again and again
     int suiteReads = 0;
 };
 
@@ -113,22 +114,63 @@ LONG WINAPI fakeRegCloseKey(HKEY key) {
     return RegCloseKey(key);
 }
 
+// Past this many reads a stuck value reports itself missing, so that a search that would never
+// end shows as a count.
+constexpr int stuckReadLimit = 20;
+
 LONG WINAPI fakeRegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type,
                                  BYTE* data, DWORD* size) {
     ++seen.suiteReads;
-    if (seen.suppliedSuite == nullptr) {
+    if (seen.stuckSize == 0) {
         return RegQueryValueExA(key, name, reserved, type, data, size);
     }
-    const std::string& suite = *seen.suppliedSuite;
-    std::memcpy(data, suite.data(), suite.size());
-    *size = static_cast<DWORD>(suite.size());
-    return ERROR_SUCCESS;
+    *size = seen.stuckSize;
+    return seen.suiteReads < stuckReadLimit ? ERROR_MORE_DATA : ERROR_FILE_NOT_FOUND;
 }
+
+constexpr char productOptionsPath[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+
+// HKEY_LOCAL_MACHINE of this process mapped onto a scratch key below HKEY_CURRENT_USER that holds
+// an empty ProductOptions key: the machine's own keys are never written. Removed at the end.
+class PrivateMachineRoot {
+public:
+    PrivateMachineRoot()
+        : path_("Software\\UlvexTerminalServerTest-" + std::to_string(GetCurrentProcessId())) {
+        RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &root_, nullptr);
+        RegCreateKeyExA(root_, productOptionsPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &productOptions_, nullptr);
+        overridden_ = RegOverridePredefKey(HKEY_LOCAL_MACHINE, root_) == ERROR_SUCCESS;
+    }
+    ~PrivateMachineRoot() {
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+        RegCloseKey(productOptions_);
+        RegCloseKey(root_);
+        RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
+    }
+    PrivateMachineRoot(const PrivateMachineRoot&) = delete;
+    PrivateMachineRoot& operator=(const PrivateMachineRoot&) = delete;
+
+    bool ready() const { return productOptions_ != nullptr && overridden_; }
+    void writeSuite(DWORD type, const std::string& data) {
+        ASSERT_EQ(RegSetValueExA(productOptions_, "ProductSuite", 0, type,
+                                 reinterpret_cast<const BYTE*>(data.data()),
+                                 static_cast<DWORD>(data.size())),
+                  ERROR_SUCCESS);
+    }
+
+private:
+    std::string path_;
+    HKEY root_ = nullptr;
+    HKEY productOptions_ = nullptr;
+    bool overridden_ = false;
+};
 
 // The library with every Windows call of the detection intercepted.
 class Detection : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(machine.ready());
         seen = Interception{};
         HMODULE module = library.handle();
         hooks.emplace_back(
@@ -151,6 +193,7 @@ protected:
         return answer == JNI_TRUE;
     }
 
+    PrivateMachineRoot machine;
     jnitest::Library library;
     jnitest::JniHost host;
     decltype(&Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_isTerminalServer)
@@ -176,11 +219,10 @@ class Classification : public Detection, public ::testing::WithParamInterface<Ve
 
 TEST_P(Classification, ChoosesTheMethodByPlatformAndMajorVersion) {
     const VersionCase& version = GetParam();
-    const std::string suite("Terminal Server\0", 16);
+    machine.writeSuite(REG_SZ, std::string("Terminal Server\0", 16));
     seen.versionSucceeds = version.succeeds;
     seen.platform = version.platform;
     seen.major = version.major;
-    seen.suppliedSuite = &suite;
 
     bool answer = isTerminalServer();
 
@@ -269,50 +311,7 @@ TEST_P(Verification, OnlyAnAnswerOfOneIsTrueAndTheArgumentsAskForTheTerminalSuit
 
 INSTANTIATE_TEST_SUITE_P(Answers, Verification, ::testing::Values(1, 0, 2));
 
-// --- Registry method against Wine's registry ---------------------------------------------------
-
-constexpr char productOptionsPath[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
-
-// Writes "ProductSuite" for one test and puts back what was there before.
-class ProductSuiteValue {
-public:
-    ProductSuiteValue() {
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, productOptionsPath, 0, KEY_ALL_ACCESS, &key_);
-        DWORD size = 0;
-        existed_ = RegQueryValueExA(key_, "ProductSuite", nullptr, &type_, nullptr, &size) ==
-                   ERROR_SUCCESS;
-        saved_.resize(size);
-        if (existed_ && size > 0) {
-            RegQueryValueExA(key_, "ProductSuite", nullptr, &type_, saved_.data(), &size);
-        }
-    }
-    ~ProductSuiteValue() {
-        if (existed_) {
-            RegSetValueExA(key_, "ProductSuite", 0, type_, saved_.data(),
-                           static_cast<DWORD>(saved_.size()));
-        } else {
-            RegDeleteValueA(key_, "ProductSuite");
-        }
-        RegCloseKey(key_);
-    }
-    ProductSuiteValue(const ProductSuiteValue&) = delete;
-    ProductSuiteValue& operator=(const ProductSuiteValue&) = delete;
-
-    bool opened() const { return key_ != nullptr; }
-    void write(DWORD type, const std::string& data) {
-        ASSERT_EQ(RegSetValueExA(key_, "ProductSuite", 0, type,
-                                 reinterpret_cast<const BYTE*>(data.data()),
-                                 static_cast<DWORD>(data.size())),
-                  ERROR_SUCCESS);
-    }
-    void remove() { RegDeleteValueA(key_, "ProductSuite"); }
-
-private:
-    HKEY key_ = nullptr;
-    bool existed_ = false;
-    DWORD type_ = 0;
-    std::vector<BYTE> saved_;
-};
+// --- Registry method ---------------------------------------------------------------------------
 
 struct SuiteCase {
     const char* name;
@@ -320,6 +319,7 @@ struct SuiteCase {
     DWORD type;
     std::string data;
     bool expected;
+    DWORD stuckSize = 0;  // the registry asks for this size at every read
 };
 
 std::string names(std::initializer_list<std::string> list) {
@@ -338,7 +338,6 @@ protected:
         Detection::SetUp();
         seen.platform = VER_PLATFORM_WIN32_NT;
         seen.major = 4;
-        ASSERT_TRUE(value.opened());
     }
 
     // SYSTEM, CurrentControlSet, Control and ProductOptions opened one below the other, and
@@ -359,8 +358,6 @@ protected:
         EXPECT_EQ(seen.closedKeys,
                   std::vector<HKEY>(seen.openedKeys.rbegin(), seen.openedKeys.rend()));
     }
-
-    ProductSuiteValue value;
 };
 
 class ProductSuite : public RegistryMethod, public ::testing::WithParamInterface<SuiteCase> {};
@@ -368,13 +365,16 @@ class ProductSuite : public RegistryMethod, public ::testing::WithParamInterface
 TEST_P(ProductSuite, OnlyAFirstNameOfTerminalServerAnswersTrue) {
     const SuiteCase& suite = GetParam();
     if (suite.present) {
-        value.write(suite.type, suite.data);
-    } else {
-        value.remove();
+        machine.writeSuite(suite.type, suite.data);
     }
+    seen.stuckSize = suite.stuckSize;
 
     EXPECT_EQ(isTerminalServer(), suite.expected);
     expectKeysClosedInReverse(4);
+    // A value longer than the 255-byte buffer is read once more, whole; a size that does not
+    // grow ends the search there.
+    bool reread = suite.data.size() > 255 || suite.stuckSize != 0;
+    EXPECT_EQ(seen.suiteReads, reread ? 2 : 1);
 }
 
 const std::string longerNames(300, 'x');
@@ -398,11 +398,12 @@ INSTANTIATE_TEST_SUITE_P(
                   false},
         SuiteCase{"long_binary_without_terminator", true, REG_BINARY,
                   "Terminal Server" + longerNames, false},
-        SuiteCase{"missing", false, REG_NONE, "", false}),
+        SuiteCase{"missing", false, REG_NONE, "", false},
+        SuiteCase{"size_not_growing", false, REG_NONE, "", false, 300}),
     [](const ::testing::TestParamInfo<SuiteCase>& info) { return info.param.name; });
 
 TEST_F(RegistryMethod, AMissingProductOptionsKeyAnswersFalseAndClosesTheOthers) {
-    value.write(REG_MULTI_SZ, names({"Terminal Server"}));
+    machine.writeSuite(REG_MULTI_SZ, names({"Terminal Server"}));
     seen.missingKey = "ProductOptions";
 
     EXPECT_FALSE(isTerminalServer());

@@ -1,25 +1,32 @@
-// A stand-in for the Terminal Services library "wtsapi32.dll", installed into the test prefix's
-// system directory. Its answers come from the environment of the process that loads it:
+// A stand-in for the Terminal Services library "wtsapi32.dll", which the session tests hand to
+// the library in place of the system's copy. Its answers come from the environment of the
+// process that loads it:
 //   WTS_DOUBLE_HIDE         an export that GetProcAddress shall not find
 //   WTS_DOUBLE_FAIL         when set, every query fails
 //   WTS_DOUBLE_SESSION_ID   the session id (decimal)
 //   WTS_DOUBLE_CLIENT_NAME  the client name (empty when unset)
-// Every buffer it hands back is tracked until WTSFreeMemory releases it.
+//   WTS_DOUBLE_BYTES        the length every query reports, and hands back of its answer
+//                           (decimal; by default the whole answer, a name with its terminator)
+// Every buffer it hands back ends where an inaccessible page begins, so that a read past it
+// faults, and is tracked until WTSFreeMemory releases it.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "wts_double.h"
 
 namespace {
 
+constexpr DWORD pageSize = 4096;
+
 WtsDoubleRecord record{};
 std::mutex liveMutex;
-std::set<void*> liveBuffers;
+std::map<void*, void*> liveBuffers;  // block handed back: its allocation
 
 std::string environment(const char* name) {
     char value[256] = {};
@@ -48,13 +55,20 @@ void hideExport(HMODULE module, const std::string& name) {
     }
 }
 
-LPSTR handOut(const void* data, DWORD bytes) {
-    void* buffer = HeapAlloc(GetProcessHeap(), 0, bytes);
-    std::memcpy(buffer, data, bytes);
+// Hands back the answer `data` of `size` bytes, or as many of its bytes as WTS_DOUBLE_BYTES
+// says, in a block of exactly that length.
+BOOL handOut(const void* data, DWORD size, LPSTR* buffer, DWORD* bytes) {
+    std::string reported = environment("WTS_DOUBLE_BYTES");
+    *bytes = reported.empty() ? size : std::strtoul(reported.c_str(), nullptr, 10);
+    auto* pages =
+        static_cast<char*>(VirtualAlloc(nullptr, 2 * pageSize, MEM_RESERVE, PAGE_NOACCESS));
+    VirtualAlloc(pages, pageSize, MEM_COMMIT, PAGE_READWRITE);
+    *buffer = pages + pageSize - *bytes;
+    std::memcpy(*buffer, data, std::min(*bytes, size));
     std::lock_guard<std::mutex> lock(liveMutex);
-    liveBuffers.insert(buffer);
+    liveBuffers.emplace(*buffer, pages);
     InterlockedIncrement(&record.allocations);
-    return static_cast<LPSTR>(buffer);
+    return TRUE;
 }
 
 }  // namespace
@@ -76,27 +90,25 @@ extern "C" BOOL WINAPI WTSQuerySessionInformationA(HANDLE server, DWORD session,
     }
     if (infoClass == 4) {
         DWORD id = std::strtoul(environment("WTS_DOUBLE_SESSION_ID").c_str(), nullptr, 10);
-        *buffer = handOut(&id, sizeof id);
-        *bytes = sizeof id;
-        return TRUE;
+        return handOut(&id, sizeof id, buffer, bytes);
     }
     if (infoClass == 10) {
         std::string name = environment("WTS_DOUBLE_CLIENT_NAME");
-        *bytes = static_cast<DWORD>(name.size() + 1);
-        *buffer = handOut(name.c_str(), *bytes);
-        return TRUE;
+        return handOut(name.c_str(), static_cast<DWORD>(name.size() + 1), buffer, bytes);
     }
     return FALSE;
 }
 
 extern "C" void WINAPI WTSFreeMemory(void* memory) {
     std::lock_guard<std::mutex> lock(liveMutex);
-    if (liveBuffers.erase(memory) == 0) {
+    auto live = liveBuffers.find(memory);
+    if (live == liveBuffers.end()) {
         InterlockedIncrement(&record.strayReleases);
         return;
     }
     InterlockedIncrement(&record.releases);
-    HeapFree(GetProcessHeap(), 0, memory);
+    VirtualFree(live->second, 0, MEM_RELEASE);
+    liveBuffers.erase(live);
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
