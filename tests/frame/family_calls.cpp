@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -118,6 +119,37 @@ Outcome pipeClient(const jnitest::Library& library, jnitest::JniHost& host) {
                : Outcome::wrong;
 }
 
+// A message above the size that passes through the stack, written by the client end and read
+// by the server end. A write that fails sends nothing, so the read is not tried.
+Outcome transfer(const jnitest::Library& library, jnitest::JniHost& host) {
+    using Transfer = decltype(Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_read);
+    auto write =
+        library.get<Transfer>("Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_write");
+    auto read =
+        library.get<Transfer>("Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_read");
+    constexpr jint size = 16384;
+    HANDLE server = CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1,
+                                     4 * size, 4 * size, 0, nullptr);
+    HANDLE client = CreateFileA(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    std::vector<std::uint8_t> message(size, 0x5A);
+    jbyteArray received = host.byteArray(std::vector<std::uint8_t>(size));
+    jint written = host.call(write, static_cast<jint>(reinterpret_cast<INT_PTR>(client)),
+                             host.byteArray(message), size);
+    jint delivered =
+        written == size
+            ? host.call(read, static_cast<jint>(reinterpret_cast<INT_PTR>(server)), received, size)
+            : 0;
+    CloseHandle(client);
+    CloseHandle(server);
+    if (written == 0 || delivered == -1) {
+        return Outcome::failed;
+    }
+    return written == size && delivered == size && host.bytes(received) == message
+               ? Outcome::succeeded
+               : Outcome::wrong;
+}
+
 Outcome window(const jnitest::Library& library, jnitest::JniHost& host) {
     auto create = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Window_createWindow,
                              "Java_com_ulvex_kesp_tavik_common_win32_Window_createWindow");
@@ -152,6 +184,7 @@ const std::vector<FamilyCall> familyCalls = {
     {"createNamedPipe", namedPipe},
     {"waitForPipe", pipeWait},
     {"createFile", pipeClient},
+    {"write and read", transfer},
     {"createWindow", window},
     {"session queries", session},
 };
