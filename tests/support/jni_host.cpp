@@ -305,6 +305,7 @@ struct JniHost::State {
     int stringReleases = 0;
     int arrayPinCount = 0;
     int arrayReleases = 0;
+    long long bytesCopied = 0;
     int conversionFailureCountdown = 0;
     std::set<std::string, std::less<>> failingClasses;
     std::set<std::string, std::less<>> failingMethods;
@@ -623,27 +624,44 @@ jbyteArray JNICALL newByteArray(JNIEnv* env, jsize length) {
     return ref<jbyteArray>(makeByteArray(host, nullptr, static_cast<std::size_t>(length)));
 }
 
-void JNICALL setByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length,
-                                const jbyte* bytes) {
-    JniHost::State& host = hostOf(env);
-    host.enter("SetByteArrayRegion");
-    Object* object = host.resolve("SetByteArrayRegion", array, Kind::ByteArray);
+// The array a region operation copies to or from; null, with a violation, when the region
+// does not lie inside it or the native bytes are missing.
+Object* regionArray(JniHost::State& host, const char* operation, jbyteArray array, jsize start,
+                    jsize length, const void* bytes) {
+    host.enter(operation);
+    Object* object = host.resolve(operation, array, Kind::ByteArray);
     if (object == nullptr) {
-        return;
+        return nullptr;
     }
     auto size = static_cast<jsize>(arrayLength(*object));
     if (start < 0 || length < 0 || start > size - length) {
-        host.raise("java/lang/ArrayIndexOutOfBoundsException",
-                   "Array region " + std::to_string(start) + ".." +
-                       std::to_string(static_cast<long long>(start) + length) +
-                       " out of bounds for length " + std::to_string(size));
-        return;
+        host.violate(std::string(operation) + " of the region " + std::to_string(start) + ".." +
+                     std::to_string(static_cast<long long>(start) + length) + " outside a byte[" +
+                     std::to_string(size) + "]");
+        return nullptr;
     }
     if (length > 0 && bytes == nullptr) {
-        host.violate("SetByteArrayRegion with null bytes");
-        return;
+        host.violate(std::string(operation) + " with null bytes");
+        return nullptr;
     }
-    std::memcpy(object->storage.data() + start, bytes, static_cast<std::size_t>(length));
+    host.bytesCopied += length;
+    return object;
+}
+
+void JNICALL setByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length,
+                                const jbyte* bytes) {
+    Object* object = regionArray(hostOf(env), "SetByteArrayRegion", array, start, length, bytes);
+    if (object != nullptr) {
+        std::memcpy(object->storage.data() + start, bytes, static_cast<std::size_t>(length));
+    }
+}
+
+void JNICALL getByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length,
+                                jbyte* bytes) {
+    Object* object = regionArray(hostOf(env), "GetByteArrayRegion", array, start, length, bytes);
+    if (object != nullptr) {
+        std::memcpy(bytes, object->storage.data() + start, static_cast<std::size_t>(length));
+    }
 }
 
 jsize JNICALL getArrayLength(JNIEnv* env, jarray array) {
@@ -674,6 +692,7 @@ jbyte* JNICALL getByteArrayElements(JNIEnv* env, jbyteArray array, jboolean* isC
     auto* result = reinterpret_cast<jbyte*>(elements.get());
     host.arrayPins.push_back(ArrayPin{object, std::move(elements)});
     ++host.arrayPinCount;
+    host.bytesCopied += length;
     return result;
 }
 
@@ -709,6 +728,7 @@ void JNICALL releaseByteArrayElements(JNIEnv* env, jbyteArray array, jbyte* elem
     }
     if (mode != JNI_ABORT) {
         std::copy_n(bytes, length, object->storage.begin());
+        host.bytesCopied += length;
     }
     if (mode != JNI_COMMIT) {
         host.arrayPins.erase(pin);
@@ -751,6 +771,7 @@ JNINativeInterface_ makeTable() {
     table.CallIntMethod = &callIntMethod;
     table.NewByteArray = &newByteArray;
     table.SetByteArrayRegion = &setByteArrayRegion;
+    table.GetByteArrayRegion = &getByteArrayRegion;
     table.GetArrayLength = &getArrayLength;
     table.GetByteArrayElements = &getByteArrayElements;
     table.ReleaseByteArrayElements = &releaseByteArrayElements;
@@ -841,6 +862,15 @@ std::vector<std::uint8_t> JniHost::bytes(jbyteArray array) const {
     return std::vector<std::uint8_t>(begin, begin + arrayLength(*object));
 }
 
+void JniHost::store(jbyteArray array, std::size_t offset, const std::vector<std::uint8_t>& bytes) {
+    Object* object = const_cast<Object*>(state_->inspect("store", array, Kind::ByteArray));
+    if (object == nullptr || offset + bytes.size() > arrayLength(*object)) {
+        ADD_FAILURE() << "JniHost::store past the end of the array";
+        return;
+    }
+    std::copy(bytes.begin(), bytes.end(), object->storage.begin() + offset);
+}
+
 bool JniHost::guardIntact(jbyteArray array) const {
     const Object* object = state_->inspect("guardIntact", array, Kind::ByteArray);
     if (object == nullptr) {
@@ -926,6 +956,10 @@ int JniHost::arrayPins() const {
 
 int JniHost::arrayReleases() const {
     return state_->arrayReleases;
+}
+
+long long JniHost::bytesCopied() const {
+    return state_->bytesCopied;
 }
 
 int JniHost::heldPins() const {
