@@ -197,9 +197,16 @@ void measure(const Exports& exports, std::size_t size, std::size_t arrayLength, 
     LibraryEnd libraryClient(exports, pipe.client, size, arrayLength),
         libraryServer(exports, pipe.server, size, arrayLength);
     Series direct, library;
+    // Both ways run back to back in every repetition, each going first in turn, so that neither
+    // always finds the pipe and the machine as the other left them.
     for (int r = 0; r < repetitions; ++r) {
-        run(direct, directClient, directServer, size, messages, trips);
+        if (r % 2 == 0) {
+            run(direct, directClient, directServer, size, messages, trips);
+        }
         run(library, libraryClient, libraryServer, size, messages, trips);
+        if (r % 2 != 0) {
+            run(direct, directClient, directServer, size, messages, trips);
+        }
     }
     const double mib = 1 << 20;
     std::printf(

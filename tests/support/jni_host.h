@@ -90,7 +90,7 @@ public:
     long long bytesCopied() const;
     int heldPins() const;  // string and array pins not yet released
     // Operations called so far, by JNI name, in order.
-    const std::vector<std::string>& calls() const;
+    std::vector<std::string> calls() const;
 
     // Records a violation for every pin still held.
     void checkReleased();
