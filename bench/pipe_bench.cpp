@@ -1,9 +1,9 @@
 // Named-pipe transfers through the library's read and write against ReadFile and WriteFile on
 // the same kind of pipe (message mode, both ends in this process, the receiving end on a
-// thread of its own). Prints medians of several repetitions and the ratios to two baselines:
-//  - direct: ReadFile and WriteFile on a buffer of the program's own;
-//  - pinned: ReadFile and WriteFile on array elements pinned through the same JNI host, as the
-//    library does, so that the ratio shows what the library itself adds.
+// thread of its own) with a buffer of the program's own. Each message size runs with Java
+// arrays of the message size and with 1 MiB arrays of which only the message's bytes move, as
+// a client with one large receive buffer uses them. Prints medians of several repetitions and
+// the ratio of the library to the direct calls.
 //   pipe_bench [repetitions]
 #include <windows.h>
 
@@ -28,6 +28,7 @@ using ReadExport = decltype(&Java_com_ulvex_kesp_tavik_common_communication_win3
 using WriteExport = decltype(&Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_write);
 
 constexpr DWORD pipeBufferSize = 65536;
+constexpr std::size_t largeArray = std::size_t{1} << 20;
 
 struct Exports {
     ReadExport read;
@@ -56,14 +57,15 @@ private:
     std::vector<char> buffer_;
 };
 
-// One end of a pipe driven through the library, with a Java array of the message size.
+// One end of a pipe driven through the library: messages of `size` bytes in a Java array of
+// `arrayLength` bytes.
 class LibraryEnd {
 public:
-    LibraryEnd(const Exports& exports, HANDLE handle, std::size_t size)
+    LibraryEnd(const Exports& exports, HANDLE handle, std::size_t size, std::size_t arrayLength)
         : exports_(exports),
           handle_(static_cast<jint>(reinterpret_cast<INT_PTR>(handle))),
           size_(static_cast<jint>(size)),
-          array_(host_.byteArray(std::vector<std::uint8_t>(size, 0x5A))) {}
+          array_(host_.byteArray(std::vector<std::uint8_t>(arrayLength, 0x5A))) {}
     bool write() {
         return exports_.write(host_.env(), host_.receiver(), handle_, array_, size_) == size_;
     }
@@ -76,38 +78,6 @@ private:
     jnitest::JniHost host_;
     jint handle_;
     jint size_;
-    jbyteArray array_;
-};
-
-// One end driven through ReadFile and WriteFile on elements pinned through the JNI host, pinned
-// and released around every call as the library does.
-class PinnedEnd {
-public:
-    PinnedEnd(HANDLE handle, std::size_t size)
-        : handle_(handle),
-          size_(static_cast<DWORD>(size)),
-          array_(host_.byteArray(std::vector<std::uint8_t>(size, 0x5A))) {}
-    bool write() {
-        JNIEnv* env = host_.env();
-        jbyte* elements = env->GetByteArrayElements(array_, nullptr);
-        DWORD written = 0;
-        bool done = WriteFile(handle_, elements, size_, &written, nullptr) && written == size_;
-        env->ReleaseByteArrayElements(array_, elements, 0);
-        return done;
-    }
-    bool read() {
-        JNIEnv* env = host_.env();
-        jbyte* elements = env->GetByteArrayElements(array_, nullptr);
-        DWORD read = 0;
-        bool done = ReadFile(handle_, elements, size_, &read, nullptr) && read == size_;
-        env->ReleaseByteArrayElements(array_, elements, 0);
-        return done;
-    }
-
-private:
-    jnitest::JniHost host_;
-    HANDLE handle_;
-    DWORD size_;
     jbyteArray array_;
 };
 
@@ -215,7 +185,7 @@ double pairedRatio(const std::vector<double>& a, const std::vector<double>& b) {
     return median(ratios);
 }
 
-void measure(const Exports& exports, std::size_t size, int repetitions) {
+void measure(const Exports& exports, std::size_t size, std::size_t arrayLength, int repetitions) {
     const int messages = static_cast<int>(std::clamp<std::size_t>((4u << 20) / size, 64, 4096));
     const int trips = size >= 65536 ? 100 : 500;
     PipePair pipe;
@@ -224,26 +194,29 @@ void measure(const Exports& exports, std::size_t size, int repetitions) {
         std::exit(1);
     }
     DirectEnd directClient(pipe.client, size), directServer(pipe.server, size);
-    PinnedEnd pinnedClient(pipe.client, size), pinnedServer(pipe.server, size);
-    LibraryEnd libraryClient(exports, pipe.client, size), libraryServer(exports, pipe.server, size);
-    Series direct, pinned, library;
+    LibraryEnd libraryClient(exports, pipe.client, size, arrayLength),
+        libraryServer(exports, pipe.server, size, arrayLength);
+    Series direct, library;
+    // Both ways run back to back in every repetition, each going first in turn, so that neither
+    // always finds the pipe and the machine as the other left them.
     for (int r = 0; r < repetitions; ++r) {
-        run(direct, directClient, directServer, size, messages, trips);
-        run(pinned, pinnedClient, pinnedServer, size, messages, trips);
+        if (r % 2 == 0) {
+            run(direct, directClient, directServer, size, messages, trips);
+        }
         run(library, libraryClient, libraryServer, size, messages, trips);
+        if (r % 2 != 0) {
+            run(direct, directClient, directServer, size, messages, trips);
+        }
     }
     const double mib = 1 << 20;
     std::printf(
-        "%6zu B  throughput MiB/s: direct %7.2f pinned %7.2f library %7.2f  "
-        "ratio to direct %.3f, to pinned %.3f\n",
-        size, median(direct.throughput) / mib, median(pinned.throughput) / mib,
-        median(library.throughput) / mib, pairedRatio(library.throughput, direct.throughput),
-        pairedRatio(library.throughput, pinned.throughput));
+        "%6zu B in %7zu B  throughput MiB/s: direct %7.2f library %7.2f  ratio to direct %.3f\n",
+        size, arrayLength, median(direct.throughput) / mib, median(library.throughput) / mib,
+        pairedRatio(library.throughput, direct.throughput));
     std::printf(
-        "%6zu B  round trip us:    direct %7.1f pinned %7.1f library %7.1f  "
-        "ratio to direct %.3f, to pinned %.3f\n",
-        size, median(direct.latency), median(pinned.latency), median(library.latency),
-        pairedRatio(direct.latency, library.latency), pairedRatio(pinned.latency, library.latency));
+        "%6zu B in %7zu B  round trip us:    direct %7.1f library %7.1f  ratio to direct %.3f\n",
+        size, arrayLength, median(direct.latency), median(library.latency),
+        pairedRatio(direct.latency, library.latency));
 }
 
 }  // namespace
@@ -265,7 +238,8 @@ int main(int argc, char** argv) {
         "back-to-back pairs, 1.0 = the library is as fast, below 1.0 = slower\n",
         repetitions);
     for (std::size_t size : {std::size_t{64}, std::size_t{4096}, std::size_t{65536}}) {
-        measure(exports, size, repetitions);
+        measure(exports, size, size, repetitions);
+        measure(exports, size, largeArray, repetitions);
     }
     return 0;
 }

@@ -2,12 +2,16 @@
 //
 // Handles cross as Java ints (sign-extended in, low 32 bits out). Converted pipe names live in a
 // guarded scope, so they are released also when a structured exception leaves the export.
-// read and write refuse a buffer they cannot use safely before any Windows call: no array, a
-// count outside 0..length, or elements the virtual machine cannot provide.
+// read and write move exactly the bytes transferred between the Java array and a buffer of
+// their own, never the rest of the array: a write copies `count` bytes out, a read copies the
+// bytes it delivers in. No array is pinned, since ReadFile and WriteFile may block for as long
+// as the other end likes. Before any Windows call they refuse a buffer they cannot use safely:
+// no array, a count outside 0..length, or a transfer buffer that cannot be had.
 #include <com_ulvex_kesp_tavik_common_communication_win32_WinPipe.h>
 
 #include "../jni/boundary.h"
 #include "../jni/guarded.h"
+#include "../jni/heap.h"
 
 namespace {
 
@@ -17,11 +21,34 @@ constexpr DWORD noSharing = 0;
 constexpr jint noHandle = -1;
 constexpr jint readFailed = -1;
 constexpr jint writeFailed = 0;
+// Transfers up to this size pass through the stack, as in the JDK's own file streams.
+constexpr jint stackTransferSize = 8192;
 
 // The first `count` elements of `buffer` exist: a transfer of `count` bytes stays inside it.
 bool transferFits(JNIEnv* env, jbyteArray buffer, jint count) {
     return buffer != nullptr && count >= 0 && count <= env->GetArrayLength(buffer);
 }
+
+// The native side of one transfer of `count` bytes: on the stack up to stackTransferSize, a
+// block of the process heap above it. get() is null when the block could not be had.
+class TransferBuffer {
+public:
+    explicit TransferBuffer(jint count) : bytes_(stack_) {
+        if (count > stackTransferSize) {
+            heap_.allocate(static_cast<std::size_t>(count));
+            bytes_ = heap_.as<jbyte>();
+        }
+    }
+    TransferBuffer(const TransferBuffer&) = delete;
+    TransferBuffer& operator=(const TransferBuffer&) = delete;
+
+    jbyte* get() const { return bytes_; }
+
+private:
+    jbyte stack_[stackTransferSize];
+    ulvex::HeapBuffer heap_;
+    jbyte* bytes_;
+};
 
 }  // namespace
 
@@ -89,21 +116,21 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_communication_win32_WinP
     if (!transferFits(env, buffer, count)) {
         return readFailed;
     }
+    TransferBuffer bytes(count);
+    if (bytes.get() == nullptr) {
+        return readFailed;
+    }
     DWORD bytesRead = 0;
-    BOOL succeeded = FALSE;
-    {
-        ulvex::ScopedByteArrayElements elements(env, buffer);
-        if (elements.get() == nullptr) {
-            return readFailed;
-        }
-        succeeded = ReadFile(ulvex::handleFromJava(handle), elements.get(),
-                             ulvex::dwordFromJava(count), &bytesRead, nullptr);
-        if (!succeeded && GetLastError() == ERROR_MORE_DATA) {
-            succeeded = TRUE;
-        }
+    if (!ReadFile(ulvex::handleFromJava(handle), bytes.get(), ulvex::dwordFromJava(count),
+                  &bytesRead, nullptr) &&
+        GetLastError() != ERROR_MORE_DATA) {
+        return readFailed;
     }
     jint delivered = static_cast<jint>(bytesRead) < count ? static_cast<jint>(bytesRead) : count;
-    return succeeded ? delivered : readFailed;
+    if (delivered > 0) {
+        env->SetByteArrayRegion(buffer, 0, delivered, bytes.get());
+    }
+    return delivered;
 }
 
 JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_write(
@@ -111,12 +138,13 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_communication_win32_WinP
     if (!transferFits(env, buffer, count)) {
         return writeFailed;
     }
-    ulvex::ScopedByteArrayElements elements(env, buffer);
-    if (elements.get() == nullptr) {
+    TransferBuffer bytes(count);
+    if (bytes.get() == nullptr) {
         return writeFailed;
     }
+    env->GetByteArrayRegion(buffer, 0, count, bytes.get());
     DWORD bytesWritten = 0;
-    if (!WriteFile(ulvex::handleFromJava(handle), elements.get(), ulvex::dwordFromJava(count),
+    if (!WriteFile(ulvex::handleFromJava(handle), bytes.get(), ulvex::dwordFromJava(count),
                    &bytesWritten, nullptr)) {
         return writeFailed;
     }

@@ -2,6 +2,9 @@
 // empty messages, closed ends, and what Windows reports handed back unchanged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <thread>
 
 #include "import_hook.h"
@@ -155,9 +158,10 @@ BOOL WINAPI reportingWriteFile(HANDLE file, LPCVOID, DWORD count, LPDWORD writte
     return reported.succeeded;
 }
 
-BOOL WINAPI reportingReadFile(HANDLE file, LPVOID, DWORD count, LPDWORD read, LPOVERLAPPED) {
+BOOL WINAPI reportingReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED) {
     seenHandle = file;
     seenCount = count;
+    std::memset(buffer, 0x77, std::min(count, reported.bytes));
     *read = reported.bytes;
     SetLastError(reported.error);
     return reported.succeeded;
@@ -200,11 +204,68 @@ TEST_F(Transfer, ReadCountsMoreDataAsSuccessAndNothingElse) {
     for (const ReportCase& c : cases) {
         reported = c.reported;
         seenCount = 0;
-        EXPECT_EQ(transfer.read(pair.client.get(), 8).result, c.expected)
+        pipetest::ReadOutcome outcome = transfer.read(pair.client.get(), 8);
+        EXPECT_EQ(outcome.result, c.expected)
             << "ReadFile gave " << c.reported.succeeded << " error " << c.reported.error
             << " bytes " << c.reported.bytes;
+        Bytes delivered(8, 0xEE);
+        std::fill_n(delivered.begin(), std::max<jint>(c.expected, 0), 0x77);
+        EXPECT_EQ(outcome.bytes, delivered) << "only delivered bytes reach the array";
         EXPECT_EQ(seenCount, 8u);
         EXPECT_EQ(seenHandle, pipetest::widened(pair.client.get()));
+    }
+}
+
+// Java code storing into the array while a read waits in ReadFile.
+std::function<void()> whileReading;
+decltype(&ReadFile) realReadFile;
+
+BOOL WINAPI storingReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
+                            LPOVERLAPPED overlapped) {
+    whileReading();
+    return realReadFile(file, buffer, count, read, overlapped);
+}
+
+// A short message sent from and received into 1 MiB arrays; the read may ask for more.
+struct LargeArrayCase {
+    const char* name;
+    jint message;
+    jint readCount;
+};
+
+TEST_F(Transfer, LargeArrayMovesOnlyTheMessageAndKeepsJavaStores) {
+    const LargeArrayCase cases[] = {
+        {"on the stack", 100, 100},
+        {"read through the heap", 100, 30000},
+        {"both through the heap", 20000, 20000},
+    };
+    constexpr std::size_t arrayLength = 1 << 20;
+    constexpr std::size_t storedAt = arrayLength / 2;
+    const Bytes stored = bytesOf("java");
+    jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "ReadFile", &storingReadFile);
+    realReadFile = hook.original<decltype(ReadFile)>();
+    for (const LargeArrayCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        jnitest::JniHost writer, reader;
+        const Bytes sent = pattern(arrayLength, 1);
+        jbyteArray source = writer.byteArray(sent);
+        jint written = -1;
+        std::thread writing(
+            [&] { written = writer.call(pipe.write, pair.client.get(), source, c.message); });
+        jbyteArray target = reader.byteArray(Bytes(arrayLength, 0xEE));
+        whileReading = [&] { reader.store(target, storedAt, stored); };
+        jint delivered = reader.call(pipe.read, pair.server.get(), target, c.readCount);
+        writing.join();
+
+        EXPECT_EQ(written, c.message);
+        EXPECT_EQ(writer.bytesCopied(), c.message);
+        EXPECT_EQ(delivered, c.message);
+        EXPECT_EQ(reader.bytesCopied(), c.message);
+        Bytes expected(arrayLength, 0xEE);
+        std::copy_n(sent.begin(), c.message, expected.begin());
+        std::copy(stored.begin(), stored.end(), expected.begin() + storedAt);
+        EXPECT_EQ(reader.bytes(target), expected);
+        EXPECT_TRUE(reader.guardIntact(target));
     }
 }
 

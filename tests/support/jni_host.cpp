@@ -305,13 +305,16 @@ struct JniHost::State {
     int stringReleases = 0;
     int arrayPinCount = 0;
     int arrayReleases = 0;
+    long long bytesCopied = 0;
     int conversionFailureCountdown = 0;
     std::set<std::string, std::less<>> failingClasses;
     std::set<std::string, std::less<>> failingMethods;
     bool failNewByteArray = false;
     bool failGetByteArrayElements = false;
     bool failNewStringUtf = false;
-    std::vector<std::string> calls;
+    // Operations called, as the names' addresses: recording one allocates nothing, so that a
+    // timed run measures the library rather than the host.
+    std::vector<const char*> callNames;
     std::vector<std::string> violations;
 
     void violate(std::string text) { violations.push_back(std::move(text)); }
@@ -367,7 +370,7 @@ struct JniHost::State {
 
     // Records the operation, objecting to it while an exception is pending.
     void enter(const char* operation) {
-        calls.emplace_back(operation);
+        callNames.push_back(operation);
         if (pending != nullptr) {
             violate(std::string("JNI call ") + operation + " while an exception is pending (" +
                     pending->name + ")");
@@ -419,7 +422,7 @@ const char* JNICALL getStringUTFChars(JNIEnv* env, jstring string, jboolean* isC
 
 void JNICALL releaseStringUTFChars(JNIEnv* env, jstring string, const char* bytes) {
     JniHost::State& host = hostOf(env);
-    host.calls.emplace_back("ReleaseStringUTFChars");
+    host.callNames.push_back("ReleaseStringUTFChars");
     Object* object = host.resolve("ReleaseStringUTFChars", string, Kind::String);
     auto pin = std::find_if(host.stringPins.begin(), host.stringPins.end(),
                             [bytes](const StringPin& p) { return p.bytes.get() == bytes; });
@@ -491,7 +494,7 @@ jclass JNICALL findClass(JNIEnv* env, const char* name) {
 
 jint JNICALL throwNew(JNIEnv* env, jclass cls, const char* message) {
     JniHost::State& host = hostOf(env);
-    host.calls.emplace_back("ThrowNew");
+    host.callNames.push_back("ThrowNew");
     Object* object = host.resolve("ThrowNew", cls, Kind::Class);
     if (host.pending != nullptr) {
         host.violate("ThrowNew while " + host.pending->name +
@@ -623,27 +626,44 @@ jbyteArray JNICALL newByteArray(JNIEnv* env, jsize length) {
     return ref<jbyteArray>(makeByteArray(host, nullptr, static_cast<std::size_t>(length)));
 }
 
-void JNICALL setByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length,
-                                const jbyte* bytes) {
-    JniHost::State& host = hostOf(env);
-    host.enter("SetByteArrayRegion");
-    Object* object = host.resolve("SetByteArrayRegion", array, Kind::ByteArray);
+// The array a region operation copies to or from; null, with a violation, when the region
+// does not lie inside it or the native bytes are missing.
+Object* regionArray(JniHost::State& host, const char* operation, jbyteArray array, jsize start,
+                    jsize length, const void* bytes) {
+    host.enter(operation);
+    Object* object = host.resolve(operation, array, Kind::ByteArray);
     if (object == nullptr) {
-        return;
+        return nullptr;
     }
     auto size = static_cast<jsize>(arrayLength(*object));
     if (start < 0 || length < 0 || start > size - length) {
-        host.raise("java/lang/ArrayIndexOutOfBoundsException",
-                   "Array region " + std::to_string(start) + ".." +
-                       std::to_string(static_cast<long long>(start) + length) +
-                       " out of bounds for length " + std::to_string(size));
-        return;
+        host.violate(std::string(operation) + " of the region " + std::to_string(start) + ".." +
+                     std::to_string(static_cast<long long>(start) + length) + " outside a byte[" +
+                     std::to_string(size) + "]");
+        return nullptr;
     }
     if (length > 0 && bytes == nullptr) {
-        host.violate("SetByteArrayRegion with null bytes");
-        return;
+        host.violate(std::string(operation) + " with null bytes");
+        return nullptr;
     }
-    std::memcpy(object->storage.data() + start, bytes, static_cast<std::size_t>(length));
+    host.bytesCopied += length;
+    return object;
+}
+
+void JNICALL setByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length,
+                                const jbyte* bytes) {
+    Object* object = regionArray(hostOf(env), "SetByteArrayRegion", array, start, length, bytes);
+    if (object != nullptr) {
+        std::memcpy(object->storage.data() + start, bytes, static_cast<std::size_t>(length));
+    }
+}
+
+void JNICALL getByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length,
+                                jbyte* bytes) {
+    Object* object = regionArray(hostOf(env), "GetByteArrayRegion", array, start, length, bytes);
+    if (object != nullptr) {
+        std::memcpy(bytes, object->storage.data() + start, static_cast<std::size_t>(length));
+    }
 }
 
 jsize JNICALL getArrayLength(JNIEnv* env, jarray array) {
@@ -674,12 +694,13 @@ jbyte* JNICALL getByteArrayElements(JNIEnv* env, jbyteArray array, jboolean* isC
     auto* result = reinterpret_cast<jbyte*>(elements.get());
     host.arrayPins.push_back(ArrayPin{object, std::move(elements)});
     ++host.arrayPinCount;
+    host.bytesCopied += length;
     return result;
 }
 
 void JNICALL releaseByteArrayElements(JNIEnv* env, jbyteArray array, jbyte* elements, jint mode) {
     JniHost::State& host = hostOf(env);
-    host.calls.emplace_back("ReleaseByteArrayElements");
+    host.callNames.push_back("ReleaseByteArrayElements");
     Object* object = host.resolve("ReleaseByteArrayElements", array, Kind::ByteArray);
     auto* bytes = reinterpret_cast<std::uint8_t*>(elements);
     auto pin = std::find_if(host.arrayPins.begin(), host.arrayPins.end(),
@@ -709,6 +730,7 @@ void JNICALL releaseByteArrayElements(JNIEnv* env, jbyteArray array, jbyte* elem
     }
     if (mode != JNI_ABORT) {
         std::copy_n(bytes, length, object->storage.begin());
+        host.bytesCopied += length;
     }
     if (mode != JNI_COMMIT) {
         host.arrayPins.erase(pin);
@@ -721,8 +743,9 @@ void JNICALL releaseByteArrayElements(JNIEnv* env, jbyteArray array, jbyte* elem
 template <std::size_t Slot>
 void* JNICALL trap(JNIEnv* env) {
     JniHost::State& host = hostOf(env);
-    host.calls.push_back(slotName(Slot));
-    host.violate("JNI function " + slotName(Slot) + " (table slot " + std::to_string(Slot) +
+    static const std::string name = slotName(Slot);
+    host.callNames.push_back(name.c_str());
+    host.violate("JNI function " + name + " (table slot " + std::to_string(Slot) +
                  ") is not one the library may use");
     return nullptr;
 }
@@ -751,6 +774,7 @@ JNINativeInterface_ makeTable() {
     table.CallIntMethod = &callIntMethod;
     table.NewByteArray = &newByteArray;
     table.SetByteArrayRegion = &setByteArrayRegion;
+    table.GetByteArrayRegion = &getByteArrayRegion;
     table.GetArrayLength = &getArrayLength;
     table.GetByteArrayElements = &getByteArrayElements;
     table.ReleaseByteArrayElements = &releaseByteArrayElements;
@@ -841,6 +865,15 @@ std::vector<std::uint8_t> JniHost::bytes(jbyteArray array) const {
     return std::vector<std::uint8_t>(begin, begin + arrayLength(*object));
 }
 
+void JniHost::store(jbyteArray array, std::size_t offset, const std::vector<std::uint8_t>& bytes) {
+    Object* object = const_cast<Object*>(state_->inspect("store", array, Kind::ByteArray));
+    if (object == nullptr || offset + bytes.size() > arrayLength(*object)) {
+        ADD_FAILURE() << "JniHost::store past the end of the array";
+        return;
+    }
+    std::copy(bytes.begin(), bytes.end(), object->storage.begin() + offset);
+}
+
 bool JniHost::guardIntact(jbyteArray array) const {
     const Object* object = state_->inspect("guardIntact", array, Kind::ByteArray);
     if (object == nullptr) {
@@ -928,12 +961,16 @@ int JniHost::arrayReleases() const {
     return state_->arrayReleases;
 }
 
+long long JniHost::bytesCopied() const {
+    return state_->bytesCopied;
+}
+
 int JniHost::heldPins() const {
     return static_cast<int>(state_->stringPins.size() + state_->arrayPins.size());
 }
 
-const std::vector<std::string>& JniHost::calls() const {
-    return state_->calls;
+std::vector<std::string> JniHost::calls() const {
+    return std::vector<std::string>(state_->callNames.begin(), state_->callNames.end());
 }
 
 void JniHost::checkReleased() {

@@ -8,7 +8,8 @@
 //  - any call other than a release while an exception is pending;
 //  - a string or array pin released twice, with another reference, or not at all by the time
 //    the export returns (see call());
-//  - bytes written past the end of pinned array elements.
+//  - bytes written past the end of pinned array elements;
+//  - an array region that does not lie inside its array.
 // Each thread makes its own host, as each Java thread has its own JNIEnv.
 #pragma once
 
@@ -57,6 +58,8 @@ public:
     // The exact bytes handed to NewStringUTF for a string the library made.
     std::string newStringUtfBytes(jstring string) const;
     std::vector<std::uint8_t> bytes(jbyteArray array) const;
+    // Stores into an array as Java code does, outside any JNI call.
+    void store(jbyteArray array, std::size_t offset, const std::vector<std::uint8_t>& bytes);
     bool guardIntact(jbyteArray array) const;     // the guard bytes after the end are unchanged
     std::string className(jobject object) const;  // "java/lang/String", "[B", ...
     std::int32_t integerValue(jobject integer) const;
@@ -66,7 +69,7 @@ public:
     std::string exceptionClass() const;  // e.g. "java/lang/OutOfMemoryError"
     std::string exceptionMessage() const;
     // Exceptions made pending since construction: ThrowNew calls, injected failures and the
-    // errors a virtual machine raises itself (a missing method, an index out of bounds).
+    // errors a virtual machine raises itself (a missing method).
     int exceptionsRaised() const;
     void clearException();
 
@@ -83,9 +86,11 @@ public:
     int stringReleases() const;
     int arrayPins() const;  // GetByteArrayElements calls that gave elements
     int arrayReleases() const;
+    // Bytes copied between arrays and the library: by region operations, pins and copy-backs.
+    long long bytesCopied() const;
     int heldPins() const;  // string and array pins not yet released
     // Operations called so far, by JNI name, in order.
-    const std::vector<std::string>& calls() const;
+    std::vector<std::string> calls() const;
 
     // Records a violation for every pin still held.
     void checkReleased();

@@ -5,9 +5,9 @@ package com.ulvex.kesp.tavik.common.communication.win32;
  * carried as {@code int}; -1 means no handle. Every call is synchronous and blocks for as long
  * as Windows takes.
  *
- * <p>{@link #read} and {@link #write} move the first {@code count} bytes of {@code buffer}; a
- * null buffer or a count outside 0 to {@code buffer.length} fails (-1 and 0) without touching
- * the pipe. {@link #flushFileBuffers}, {@link #disconnect} and {@link #closeHandle} return the
+ * <p>{@link #read} and {@link #write} move the first {@code count} bytes of {@code buffer} (a
+ * read only the bytes it delivers) and read or write no other element of it; a null buffer or
+ * a count outside 0 to {@code buffer.length} fails (-1 and 0) without touching the pipe. {@link #flushFileBuffers}, {@link #disconnect} and {@link #closeHandle} return the
  * Windows {@code BOOL}, nonzero on success.
  */
 public final class WinPipe {
