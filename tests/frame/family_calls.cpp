@@ -73,10 +73,13 @@ Outcome expandedValue(const jnitest::Library& library, jnitest::JniHost& host) {
 Outcome shortcut(const jnitest::Library& library, jnitest::JniHost& host) {
     auto create = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Win32File_winCreateShortcut,
                              "Java_com_ulvex_kesp_tavik_common_win32_Win32File_winCreateShortcut");
-    std::string link = tempPath("ulvex-family-") + ".lnk";
+    // A name of its own for every call: a shortcut may stay open briefly after it was written.
+    static int calls = 0;
+    std::string link = tempPath("ulvex-family-") + "-" + std::to_string(++calls) + ".lnk";
     jint result = host.call(create, host.string("C:\\windows\\notepad.exe"), host.string(""),
                             host.string(link), host.string(""), host.string(""), 0);
-    bool written = DeleteFileA(link.c_str()) != FALSE;
+    bool written = GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+    DeleteFileA(link.c_str());
     if (result == 0) {
         return written ? Outcome::succeeded : Outcome::wrong;
     }
@@ -155,10 +158,14 @@ Outcome window(const jnitest::Library& library, jnitest::JniHost& host) {
                              "Java_com_ulvex_kesp_tavik_common_win32_Window_createWindow");
     jint made =
         host.call(create, host.string("family"), host.string("UlvexFamily"), 0, 0, 0, 0, 10, 10);
-    return made != 0 && made != -1 &&
-                   DestroyWindow(reinterpret_cast<HWND>(static_cast<INT_PTR>(made)))
-               ? Outcome::succeeded
-               : Outcome::wrong;
+    bool destroyed = made != 0 && made != -1 &&
+                     DestroyWindow(reinterpret_cast<HWND>(static_cast<INT_PTR>(made)));
+    // Wine frees a destroyed window's resources as the thread handles its messages.
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&message);
+    }
+    return destroyed ? Outcome::succeeded : Outcome::wrong;
 }
 
 Outcome session(const jnitest::Library& library, jnitest::JniHost& host) {
