@@ -402,6 +402,19 @@ INSTANTIATE_TEST_SUITE_P(
         SuiteCase{"size_not_growing", false, REG_NONE, "", false, 300}),
     [](const ::testing::TestParamInfo<SuiteCase>& info) { return info.param.name; });
 
+LPVOID WINAPI refusedHeapAlloc(HANDLE, DWORD, SIZE_T) {
+    return nullptr;
+}
+
+TEST_F(RegistryMethod, ALongSuiteWithoutMemoryAnswersFalseAndClosesEveryKey) {
+    machine.writeSuite(REG_MULTI_SZ, names({"Terminal Server", longerNames}));
+    jnitest::ImportHook refused(library.handle(), "KERNEL32.dll", "HeapAlloc", &refusedHeapAlloc);
+
+    EXPECT_FALSE(isTerminalServer());
+    EXPECT_EQ(seen.suiteReads, 1);
+    expectKeysClosedInReverse(4);
+}
+
 TEST_F(RegistryMethod, AMissingProductOptionsKeyAnswersFalseAndClosesTheOthers) {
     machine.writeSuite(REG_MULTI_SZ, names({"Terminal Server"}));
     seen.missingKey = "ProductOptions";
