@@ -24,7 +24,6 @@ constexpr std::size_t workingDirectoryField = 4;
 class WideLinkPath final : public ulvex::UnwindRelease {
 public:
     explicit WideLinkPath(const char* path);
-    ~WideLinkPath() { text_.release(); }
 
     const wchar_t* get() const { return text_.as<wchar_t>(); }
     void releaseOnUnwind() override { text_.release(); }

@@ -86,71 +86,43 @@ Outcome shortcut(const jnitest::Library& library, jnitest::JniHost& host) {
     return written ? Outcome::wrong : Outcome::failed;
 }
 
-Outcome namedPipe(const jnitest::Library& library, jnitest::JniHost& host) {
+// Both ends of a pipe through the library, and a message above the size that passes through
+// the stack. A write that fails sends nothing, so the read is not tried.
+Outcome pipe(const jnitest::Library& library, jnitest::JniHost& host) {
     auto create =
         library.fn(Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createNamedPipe,
                    "Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createNamedPipe");
-    jint pipe = host.call(create, host.string(pipeName), PIPE_ACCESS_DUPLEX, 1, 512, 512, 0);
-    return pipe != -1 && CloseHandle(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(pipe)))
-               ? Outcome::succeeded
-               : Outcome::wrong;
-}
-
-// A server instance of the test's own, for the client-side exports.
-struct ServerEnd {
-    HANDLE pipe = CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 512,
-                                   512, 0, nullptr);
-    ~ServerEnd() { CloseHandle(pipe); }
-};
-
-Outcome pipeWait(const jnitest::Library& library, jnitest::JniHost& host) {
     auto wait =
         library.fn(Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_waitForPipe,
                    "Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_waitForPipe");
-    ServerEnd server;
-    return host.call(wait, host.string(pipeName), 1000) ? Outcome::succeeded : Outcome::wrong;
-}
-
-Outcome pipeClient(const jnitest::Library& library, jnitest::JniHost& host) {
     auto open =
         library.fn(Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createFile,
                    "Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createFile");
-    ServerEnd server;
-    jint client = host.call(open, host.string(pipeName), GENERIC_READ | GENERIC_WRITE);
-    return client != -1 && CloseHandle(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(client)))
-               ? Outcome::succeeded
-               : Outcome::wrong;
-}
+    auto write = library.fn(Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_write,
+                            "Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_write");
+    auto read = library.fn(Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_read,
+                           "Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_read");
 
-// A message above the size that passes through the stack, written by the client end and read
-// by the server end. A write that fails sends nothing, so the read is not tried.
-Outcome transfer(const jnitest::Library& library, jnitest::JniHost& host) {
-    using Transfer = decltype(Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_read);
-    auto write =
-        library.get<Transfer>("Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_write");
-    auto read =
-        library.get<Transfer>("Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_read");
     constexpr jint size = 16384;
-    HANDLE server = CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1,
-                                     4 * size, 4 * size, 0, nullptr);
-    HANDLE client = CreateFileA(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    std::vector<std::uint8_t> message(size, 0x5A);
+    jint server =
+        host.call(create, host.string(pipeName), PIPE_ACCESS_DUPLEX, 1, 4 * size, 4 * size, 0);
+    bool waited = host.call(wait, host.string(pipeName), 1000) != 0;
+    jint client = host.call(open, host.string(pipeName), GENERIC_READ | GENERIC_WRITE);
+    bool connected = server != -1 && waited && client != -1;
+    const std::vector<std::uint8_t> message(size, 0x5A);
     jbyteArray received = host.byteArray(std::vector<std::uint8_t>(size));
-    jint written = host.call(write, static_cast<jint>(reinterpret_cast<INT_PTR>(client)),
-                             host.byteArray(message), size);
-    jint delivered =
-        written == size
-            ? host.call(read, static_cast<jint>(reinterpret_cast<INT_PTR>(server)), received, size)
-            : 0;
-    CloseHandle(client);
-    CloseHandle(server);
+    jint written = connected ? host.call(write, client, host.byteArray(message), size) : 0;
+    jint delivered = written == size ? host.call(read, server, received, size) : 0;
+    CloseHandle(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(client)));
+    CloseHandle(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(server)));
+    if (!connected) {
+        return Outcome::wrong;
+    }
     if (written == 0 || delivered == -1) {
         return Outcome::failed;
     }
-    return written == size && delivered == size && host.bytes(received) == message
-               ? Outcome::succeeded
-               : Outcome::wrong;
+    return delivered == size && host.bytes(received) == message ? Outcome::succeeded
+                                                                : Outcome::wrong;
 }
 
 Outcome window(const jnitest::Library& library, jnitest::JniHost& host) {
@@ -188,10 +160,7 @@ const std::vector<FamilyCall> familyCalls = {
     {"getEnvironmentVariable", environmentLookup},
     {"keyGetValue", expandedValue},
     {"winCreateShortcut", shortcut},
-    {"createNamedPipe", namedPipe},
-    {"waitForPipe", pipeWait},
-    {"createFile", pipeClient},
-    {"write and read", transfer},
+    {"WinPipe, 16 KiB", pipe},
     {"createWindow", window},
     {"session queries", session},
 };
