@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, when any is missing (as root).
 set -eu
-packages="cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 xvfb
+packages="cmake make clang-19 lld-19 llvm-19 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 xvfb
 openjdk-17-jdk-headless googletest liblnk-utils clang-format osslsigncode openssl zip"
 missing=""
 for package in $packages; do

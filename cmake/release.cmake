@@ -1,39 +1,68 @@
-# The DLL as it ships: hardened, the same bytes from the same sources, stripped with its symbols
-# kept in ulvexwin64.dll.debug beside it, and packed with the jar, the headers and the README.
-set(ULVEX_DLL_DEBUG ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/ulvexwin64.dll.debug)
+# The DLL as it ships: hardened, the same bytes from the same sources, its symbols in
+# ulvexwin64.pdb beside it, and packed with the jar, the headers and the README.
+set(ULVEX_DLL_PDB ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/ulvexwin64.pdb)
 set(ULVEX_DLL_MAP ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/ulvexwin64.map)
 
-# Stack protection links mingw-w64's libssp statically; _FORTIFY_SOURCE needs the optimiser.
-# ASLR with high-entropy addresses and DEP (the linker's defaults, stated here). No link time in
-# the image and no build machine's directories in the debug information.
-target_compile_options(ulvexwin64 PRIVATE -g -fstack-protector-strong
+# Debug information as CodeView with SHA-256 source checksums, and no build machine's directory
+# in it: sources under /ulvexwin64, the build tree at /ulvexwin64/build, no command lines.
+target_compile_options(ulvexwin64 PRIVATE -g -gcodeview -gno-codeview-command-line
+    "SHELL:-Xclang -gsrc-hash=sha256"
     -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/ulvexwin64
     -ffile-prefix-map=${CMAKE_BINARY_DIR}=/ulvexwin64/build)
+# Control Flow Guard on every indirect call, the stack protector (canary and failure routine in
+# src/jni/runtime.cpp) and checked memory functions (libssp's, linked statically).
+target_compile_options(ulvexwin64 PRIVATE -mguard=cf -fstack-protector-strong)
 target_compile_definitions(ulvexwin64 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:_FORTIFY_SOURCE=2>)
-target_link_options(ulvexwin64 PRIVATE -fstack-protector-strong
-    LINKER:--dynamicbase,--high-entropy-va,--nxcompat,--no-insert-timestamp
-    LINKER:-Map=${ULVEX_DLL_MAP})
+target_link_libraries(ulvexwin64 PRIVATE ssp)
 
-# The shipped DLL is stripped; a GNU debug link names the debug file and holds its checksum.
-# objcopy stamps the PE header with the time unless SOURCE_DATE_EPOCH says otherwise. The map
-# names the module-definition file as the debug information names sources.
-set(ULVEX_OBJCOPY ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
-add_custom_command(TARGET ulvexwin64 POST_BUILD
-    COMMAND ${ULVEX_OBJCOPY} --only-keep-debug $<TARGET_FILE:ulvexwin64> ${ULVEX_DLL_DEBUG}
-    COMMAND ${ULVEX_OBJCOPY} --strip-all --add-gnu-debuglink=${ULVEX_DLL_DEBUG}
-            $<TARGET_FILE:ulvexwin64>
-    COMMAND sed -i "s|^LOAD ${CMAKE_SOURCE_DIR}/|LOAD /ulvexwin64/|" ${ULVEX_DLL_MAP}
-    BYPRODUCTS ${ULVEX_DLL_DEBUG} ${ULVEX_DLL_MAP}
-    VERBATIM)
+# The guard check and dispatch pointers and the load configuration come from the C runtime where
+# it has them (mingw-w64 11 and later), else from src/jni/guard_support.cpp.
+include(CheckCXXSourceCompiles)
+set(CMAKE_REQUIRED_QUIET ON)
+check_cxx_source_compiles([[
+extern "C" char _load_config_used[], __guard_dispatch_icall_fptr[];
+char* guardSupport[] = {_load_config_used, __guard_dispatch_icall_fptr};
+int main() { return guardSupport[0] == guardSupport[1]; }
+]] ULVEX_CRT_GUARD_SUPPORT)
+if(NOT ULVEX_CRT_GUARD_SUPPORT)
+    target_sources(ulvexwin64 PRIVATE src/jni/guard_support.cpp)
+endif()
 
-# Signing: a code-signing certificate and its private key (PEM files), given as cache variables
-# or environment variables of the same names; without them the package holds the DLL unsigned.
+# Linked with the guard tables (no long-jump targets: the library has no setjmp), marked
+# shadow-stack compatible, imports resolved from system32 only, ASLR with high-entropy addresses
+# and DEP. No symbol table and no DWARF in the DLL; its CodeView record names the PDB without a
+# directory. No time stamp: the PDB's signature and the image's are hashes of the output. The
+# PDB, the map and the linker's recorded command line hold paths relative to the build tree.
+file(RELATIVE_PATH ULVEX_PDB_ARGUMENT ${CMAKE_BINARY_DIR} ${ULVEX_DLL_PDB})
+file(RELATIVE_PATH ULVEX_MAP_ARGUMENT ${CMAKE_BINARY_DIR} ${ULVEX_DLL_MAP})
+target_link_options(ulvexwin64 PRIVATE
+    LINKER:--guard-cf,--no-guard-longjmp
+    LINKER:--Xlink=-cetcompat LINKER:--Xlink=-dependentloadflag:0x800
+    LINKER:--dynamicbase,--high-entropy-va,--nxcompat
+    LINKER:--strip-all LINKER:--pdb=${ULVEX_PDB_ARGUMENT}
+    LINKER:--Xlink=-pdbaltpath:ulvexwin64.pdb LINKER:--Xlink=-pdbsourcepath:/ulvexwin64/build
+    LINKER:--no-insert-timestamp LINKER:--Xlink=-Brepro
+    LINKER:-Map=${ULVEX_MAP_ARGUMENT})
+set_property(TARGET ulvexwin64 APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${ULVEX_DLL_PDB}
+    ${ULVEX_DLL_MAP})
+
+# Signing: a code-signing certificate and its private key, either as PEM files or as one
+# PKCS#12 file whose password is read from a file; optionally an RFC 3161 time-stamp server.
+# Given as cache variables or environment variables of the same names; without a certificate
+# the package holds the DLL unsigned.
 set(ULVEX_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate (PEM) for the packaged DLL")
 set(ULVEX_SIGN_KEY "" CACHE FILEPATH "Private key (PEM) of ULVEX_SIGN_CERT")
-foreach(variable IN ITEMS ULVEX_SIGN_CERT ULVEX_SIGN_KEY)
+set(ULVEX_SIGN_PKCS12 "" CACHE FILEPATH "Code-signing certificate and key (PKCS#12 .pfx)")
+set(ULVEX_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the password of ULVEX_SIGN_PKCS12")
+set(ULVEX_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server for the signature")
+set(ULVEX_SIGN_VARIABLES ULVEX_SIGN_CERT ULVEX_SIGN_KEY ULVEX_SIGN_PKCS12
+    ULVEX_SIGN_PASSWORD_FILE ULVEX_TIMESTAMP_URL)
+set(ULVEX_SIGN_ARGUMENTS "")
+foreach(variable IN LISTS ULVEX_SIGN_VARIABLES)
     if(NOT ${variable})
         set(${variable} "$ENV{${variable}}")
     endif()
+    list(APPEND ULVEX_SIGN_ARGUMENTS -D${variable}=${${variable}})
 endforeach()
 
 # The package, ulvexwin64-<version>-win64.zip in the build tree.
@@ -42,11 +71,11 @@ file(GLOB ULVEX_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/include/*.h)
 add_custom_command(
     OUTPUT ${ULVEX_PACKAGE}
     COMMAND ${CMAKE_COMMAND} -DBIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-            -DEPOCH=${ULVEX_SOURCE_DATE_EPOCH} -DOUTPUT=${ULVEX_PACKAGE}
-            -DSIGN_CERT=${ULVEX_SIGN_CERT} -DSIGN_KEY=${ULVEX_SIGN_KEY}
+            -DEPOCH=${ULVEX_SOURCE_DATE_EPOCH} -DOUTPUT=${ULVEX_PACKAGE} ${ULVEX_SIGN_ARGUMENTS}
             -P ${CMAKE_SOURCE_DIR}/cmake/package.cmake
     DEPENDS ulvexwin64 ${ULVEX_JAR_FILE} ${ULVEX_HEADERS} ${CMAKE_SOURCE_DIR}/README.md
             ${CMAKE_SOURCE_DIR}/cmake/package.cmake ${ULVEX_SIGN_CERT} ${ULVEX_SIGN_KEY}
+            ${ULVEX_SIGN_PKCS12} ${ULVEX_SIGN_PASSWORD_FILE}
     COMMENT "Packing ${PROJECT_NAME}-${PROJECT_VERSION}-win64.zip"
     VERBATIM)
 add_custom_target(ulvexwin64_package ALL DEPENDS ${ULVEX_PACKAGE})

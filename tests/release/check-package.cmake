@@ -6,7 +6,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${PACKAGE}
     WORKING_DIRECTORY ${WORK} COMMAND_ERROR_IS_FATAL ANY)
 get_filename_component(name ${PACKAGE} NAME_WLE)
 file(GLOB headers RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/include/*.h)
-set(shipped README.md ulvexwin64.dll ulvexwin64.dll.debug ulvexwin64.jar ulvexwin64.map ${headers})
+set(shipped README.md ulvexwin64.dll ulvexwin64.pdb ulvexwin64.jar ulvexwin64.map ${headers})
 list(SORT shipped)
 file(GLOB_RECURSE found RELATIVE ${WORK}/${name} ${WORK}/*)
 list(SORT found)

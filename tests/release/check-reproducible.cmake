@@ -18,7 +18,7 @@ execute_process(
     OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 
 set(differing "")
-foreach(file IN ITEMS ulvexwin64.dll ulvexwin64.dll.debug ulvexwin64.jar)
+foreach(file IN ITEMS ulvexwin64.dll ulvexwin64.pdb ulvexwin64.jar)
     file(SHA256 ${BIN_DIR}/${file} first)
     file(SHA256 ${WORK}/second/bin/${file} second)
     message(STATUS "${first}  ${BIN_DIR}/${file}\n-- ${second}  ${WORK}/second/bin/${file}")
