@@ -4,11 +4,11 @@ set(ULVEX_DLL_PDB ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/ulvexwin64.pdb)
 set(ULVEX_DLL_MAP ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/ulvexwin64.map)
 
 # Debug information as CodeView with SHA-256 source checksums, and no build machine's directory
-# in it: sources under /ulvexwin64, the build tree at /ulvexwin64/build, no command lines.
+# in it: sources under /ulvexwin64, objects named relative to the build tree (which the linker
+# places at /ulvexwin64/build), no command lines.
 target_compile_options(ulvexwin64 PRIVATE -g -gcodeview -gno-codeview-command-line
     "SHELL:-Xclang -gsrc-hash=sha256"
-    -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/ulvexwin64
-    -ffile-prefix-map=${CMAKE_BINARY_DIR}=/ulvexwin64/build)
+    -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/ulvexwin64 -fdebug-compilation-dir=.)
 # Control Flow Guard on every indirect call, the stack protector (canary and failure routine in
 # src/jni/runtime.cpp) and checked memory functions (libssp's, linked statically).
 target_compile_options(ulvexwin64 PRIVATE -mguard=cf -fstack-protector-strong)
@@ -33,6 +33,10 @@ endif()
 # and DEP. No symbol table and no DWARF in the DLL; its CodeView record names the PDB without a
 # directory. No time stamp: the PDB's signature and the image's are hashes of the output. The
 # PDB, the map and the linker's recorded command line hold paths relative to the build tree.
+# The exports come from the module-definition file, copied into the build tree for that reason.
+configure_file(src/ulvexwin64.def ${CMAKE_BINARY_DIR}/ulvexwin64.def COPYONLY)
+set_property(TARGET ulvexwin64 APPEND PROPERTY LINK_DEPENDS ${CMAKE_BINARY_DIR}/ulvexwin64.def)
+target_link_options(ulvexwin64 PRIVATE ulvexwin64.def)
 file(RELATIVE_PATH ULVEX_PDB_ARGUMENT ${CMAKE_BINARY_DIR} ${ULVEX_DLL_PDB})
 file(RELATIVE_PATH ULVEX_MAP_ARGUMENT ${CMAKE_BINARY_DIR} ${ULVEX_DLL_MAP})
 target_link_options(ulvexwin64 PRIVATE

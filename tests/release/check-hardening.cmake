@@ -1,19 +1,29 @@
-# The DLL keeps ASLR with high-entropy addresses and DEP, and links the stack protector.
-execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
-string(REGEX MATCH "\nDllCharacteristics[ \t]+([0-9a-f]+)" found "${headers}")
-message(STATUS "DllCharacteristics 0x${CMAKE_MATCH_1}")
-# HIGH_ENTROPY_VA 0x20, DYNAMIC_BASE 0x40, NX_COMPAT 0x100
-math(EXPR present "0x0${CMAKE_MATCH_1} & 0x160")
-if(NOT present EQUAL 352)
-    message(FATAL_ERROR "DllCharacteristics lacks HIGH_ENTROPY_VA, DYNAMIC_BASE or NX_COMPAT")
-endif()
-
-# The stack protector's guard and failure routine, from the symbols kept in the debug file.
-# libssp's checked memory functions bring both in by themselves; .refptr.__stack_chk_guard, the
-# compiler's pointer to the guard, exists only when compiled functions check the guard.
-execute_process(COMMAND ${NM} ${DLL}.debug OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
-foreach(symbol IN ITEMS "B __stack_chk_guard" "T __stack_chk_fail" "R .refptr.__stack_chk_guard")
-    if(NOT symbols MATCHES " ${symbol}\n")
-        message(FATAL_ERROR "${DLL} does not link ${symbol}")
+# What the DLL's headers and its PDB say of its hardening and symbols: ASLR with high-entropy
+# addresses, DEP and Control Flow Guard; shadow-stack compatible; no symbol table and no DWARF
+# in the DLL, whose CodeView record names ulvexwin64.pdb alone (not marked debug-stripped, which
+# would make dbghelp ignore the PDB); and a SHA-256 checksum for every source in the PDB.
+execute_process(COMMAND ${READOBJ} --file-headers --sections --coff-debug-directory ${DLL}
+    OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
+set(expected "IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE" "IMAGE_DLL_CHARACTERISTICS_GUARD_CF"
+    "IMAGE_DLL_CHARACTERISTICS_HIGH_ENTROPY_VA" "IMAGE_DLL_CHARACTERISTICS_NX_COMPAT"
+    "IMAGE_DLL_CHARACTERISTICS_EX_CET_COMPAT" "PointerToSymbolTable: 0x0\n"
+    "SymbolCount: 0\n" "PDBFileName: ulvexwin64.pdb\n")
+foreach(text IN LISTS expected)
+    string(FIND "${headers}" "${text}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "${DLL}: no ${text} in\n${headers}")
     endif()
 endforeach()
+if(headers MATCHES "IMAGE_FILE_DEBUG_STRIPPED|Name: \\.debug_")
+    message(FATAL_ERROR "${DLL} is marked debug-stripped or holds DWARF:\n${headers}")
+endif()
+
+execute_process(COMMAND ${PDBUTIL} dump --il ${PDB} OUTPUT_VARIABLE lines
+    COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX MATCHALL "/ulvexwin64/src/[^\n]* \\([^)]*\\)" sources "${lines}")
+list(LENGTH sources count)
+list(FILTER sources EXCLUDE REGEX "\\(SHA-256: [0-9A-F]+\\)$")
+if(count EQUAL 0 OR sources)
+    message(FATAL_ERROR "${PDB}: sources without a SHA-256 checksum (of ${count}):\n${sources}")
+endif()
+message(STATUS "${count} source checksums, all SHA-256")

@@ -1,5 +1,5 @@
 # Builds the DLL and the jar a second time, from a copy of the sources in another directory and
-# into a build tree laid out differently, and compares the DLL, its debug file and the jar with
+# into a build tree laid out differently, and compares the DLL, its PDB and map and the jar with
 # those of the first build by SHA-256.
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/source)
@@ -18,7 +18,7 @@ execute_process(
     OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 
 set(differing "")
-foreach(file IN ITEMS ulvexwin64.dll ulvexwin64.pdb ulvexwin64.jar)
+foreach(file IN ITEMS ulvexwin64.dll ulvexwin64.pdb ulvexwin64.map ulvexwin64.jar)
     file(SHA256 ${BIN_DIR}/${file} first)
     file(SHA256 ${WORK}/second/bin/${file} second)
     message(STATUS "${first}  ${BIN_DIR}/${file}\n-- ${second}  ${WORK}/second/bin/${file}")

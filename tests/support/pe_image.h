@@ -23,6 +23,29 @@ inline const IMAGE_DATA_DIRECTORY& dataDirectory(HMODULE module, int index) {
     return ntHeaders(module)->OptionalHeader.DataDirectory[index];
 }
 
+// The fields of a 64-bit load configuration directory that the tests read, at their offsets in
+// the Windows 10 SDK's IMAGE_LOAD_CONFIG_DIRECTORY64 (the C runtime's headers end before them).
+struct LoadConfig64 {
+    DWORD size;
+    BYTE unread[0x4e - 0x04];
+    WORD dependentLoadFlags;
+    ULONGLONG editList;
+    ULONGLONG securityCookie;  // address of the stack canary
+    ULONGLONG seHandlerTable;
+    ULONGLONG seHandlerCount;
+    ULONGLONG guardCheckFunctionPointer;
+    ULONGLONG guardDispatchFunctionPointer;  // address of the dispatch pointer
+    ULONGLONG guardFunctionTable;
+    ULONGLONG guardFunctionCount;
+    DWORD guardFlags;
+};
+static_assert(sizeof(LoadConfig64) == 0x98, "GuardFlags ends at 0x94");
+
+inline const LoadConfig64* loadConfig(HMODULE module) {
+    return imageAt<LoadConfig64>(
+        module, dataDirectory(module, IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG).VirtualAddress);
+}
+
 // The names the module exports, in the order of its name table.
 inline std::vector<std::string> exportNames(HMODULE module) {
     const IMAGE_DATA_DIRECTORY& entry = dataDirectory(module, IMAGE_DIRECTORY_ENTRY_EXPORT);

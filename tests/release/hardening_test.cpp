@@ -1,0 +1,212 @@
+// The DLL's hardening at run time, in a process that loads it: the stack canary the loader
+// replaces, compiled functions that check it, and Control Flow Guard checked by a dispatcher of
+// the test's own in the slot where Windows installs the system's.
+#include <com_ulvex_kesp_tavik_common_communication_win32_WinPipe.h>
+#include <com_ulvex_kesp_tavik_common_win32_Registry.h>
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "family_calls.h"
+#include "import_hook.h"
+#include "pe_image.h"
+#include "seh.h"
+
+namespace {
+
+constexpr std::uint64_t defaultCookie = 0x00002B992DDFA232;
+constexpr jint currentUser = -2147483647;
+// Instrumented, with a function table, and nothing else: no long-jump table.
+constexpr DWORD guardFlags = 0x100 | 0x400;
+
+std::uint64_t* canary(const jnitest::Library& library) {
+    return reinterpret_cast<std::uint64_t*>(jnitest::loadConfig(library.handle())->securityCookie);
+}
+
+// Printed for the comparison between two processes.
+TEST(StackCanary, LoaderReplacesTheDefault) {
+    jnitest::Library library;
+    EXPECT_NE(*canary(library), defaultCookie);
+    std::printf("canary 0x%016" PRIx64 "\n", *canary(library));
+}
+
+std::uint64_t* changedCanary;
+
+LSTATUS WINAPI changingCanaryQuery(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) {
+    *changedCanary ^= 1;
+    return ERROR_FILE_NOT_FOUND;
+}
+
+TEST(StackCanary, FrameLeftAfterTheCanaryChangedEndsTheProcess) {
+    auto overrun = [](int code) { return static_cast<DWORD>(code) == STATUS_STACK_BUFFER_OVERRUN; };
+    EXPECT_EXIT(
+        {
+            jnitest::Library library;
+            changedCanary = canary(library);
+            jnitest::ImportHook hook(library.handle(), "ADVAPI32.dll", "RegQueryValueExA",
+                                     &changingCanaryQuery);
+            jnitest::JniHost host;
+            auto get = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValue,
+                                  "Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValue");
+            host.call(get, currentUser, host.string("Software"), host.string("absent"));
+            std::exit(0);
+        },
+        overrun, "");
+}
+
+// The module's guard function table, and what the dispatcher below saw while installed.
+struct GuardTable {
+    explicit GuardTable(HMODULE module)
+        : base(reinterpret_cast<std::uintptr_t>(module)),
+          end(base + jnitest::ntHeaders(module)->OptionalHeader.SizeOfImage) {
+        const jnitest::LoadConfig64* config = jnitest::loadConfig(module);
+        const std::size_t stride = 4 + ((config->guardFlags & 0xF0000000u) >> 28);
+        const auto* entry = reinterpret_cast<const BYTE*>(config->guardFunctionTable);
+        for (ULONGLONG i = 0; i < config->guardFunctionCount; ++i, entry += stride) {
+            rvas.push_back(*reinterpret_cast<const DWORD*>(entry));
+        }
+        std::sort(rvas.begin(), rvas.end());
+    }
+    bool lists(std::uintptr_t address) const {
+        return std::binary_search(rvas.begin(), rvas.end(), static_cast<DWORD>(address - base));
+    }
+
+    std::uintptr_t base;
+    std::uintptr_t end;
+    std::vector<DWORD> rvas;
+    int callsInside = 0;
+    std::vector<std::uintptr_t> unlisted;
+};
+
+GuardTable* checkedTable;
+
+}  // namespace
+
+// Called by the dispatcher with the target of an instrumented indirect call.
+extern "C" void checkGuardTarget(std::uintptr_t target) {
+    if (target >= checkedTable->base && target < checkedTable->end) {
+        ++checkedTable->callsInside;
+        if (!checkedTable->lists(target)) {
+            checkedTable->unlisted.push_back(target);
+        }
+    }
+}
+
+// Like the system's dispatcher: checks the target in RAX, then jumps to it with the argument
+// registers (RCX, RDX, R8, R9, XMM0-XMM3) and R10, R11 as they came.
+extern "C" void checkingGuardDispatch();
+asm(R"(
+    .text
+    .globl checkingGuardDispatch
+checkingGuardDispatch:
+    push %rax
+    push %rcx
+    push %rdx
+    push %r8
+    push %r9
+    push %r10
+    push %r11
+    sub $0x60, %rsp
+    movdqu %xmm0, 0x20(%rsp)
+    movdqu %xmm1, 0x30(%rsp)
+    movdqu %xmm2, 0x40(%rsp)
+    movdqu %xmm3, 0x50(%rsp)
+    mov %rax, %rcx
+    call checkGuardTarget
+    movdqu 0x20(%rsp), %xmm0
+    movdqu 0x30(%rsp), %xmm1
+    movdqu 0x40(%rsp), %xmm2
+    movdqu 0x50(%rsp), %xmm3
+    add $0x60, %rsp
+    pop %r11
+    pop %r10
+    pop %r9
+    pop %r8
+    pop %rdx
+    pop %rcx
+    pop %rax
+    jmp *%rax
+)");
+
+namespace {
+
+// Puts checkingGuardDispatch in the module's read-only dispatch slot, as the loader puts the
+// system's there, and the image's own back afterwards.
+class InstalledDispatcher {
+public:
+    InstalledDispatcher(HMODULE module, GuardTable& table)
+        : slot_(reinterpret_cast<void**>(jnitest::loadConfig(module)->guardDispatchFunctionPointer)),
+          original_(*slot_) {
+        checkedTable = &table;
+        write(reinterpret_cast<void*>(&checkingGuardDispatch));
+    }
+    ~InstalledDispatcher() { write(original_); }
+    InstalledDispatcher(const InstalledDispatcher&) = delete;
+    InstalledDispatcher& operator=(const InstalledDispatcher&) = delete;
+
+private:
+    void write(void* value) {
+        DWORD protection = 0;
+        ASSERT_TRUE(VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection));
+        *slot_ = value;
+        VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+    }
+
+    void** slot_;
+    void* original_;
+};
+
+HANDLE WINAPI raisingCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                 HANDLE) {
+    jnitest::raiseTestException();
+}
+
+TEST(ControlFlowGuard, LoadConfigurationHoldsTheGuardPointersAndTable) {
+    jnitest::Library library;
+    const jnitest::LoadConfig64* config = jnitest::loadConfig(library.handle());
+    GuardTable table(library.handle());
+    EXPECT_EQ(config->guardFlags & 0x0FFFFFFFu, guardFlags);
+    EXPECT_EQ(config->dependentLoadFlags, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    for (ULONGLONG pointer : {config->guardCheckFunctionPointer,
+                              config->guardDispatchFunctionPointer, config->securityCookie}) {
+        EXPECT_GE(pointer, table.base);
+        EXPECT_LT(pointer, table.end);
+    }
+    for (const std::string& name : jnitest::exportNames(library.handle())) {
+        auto address = reinterpret_cast<std::uintptr_t>(GetProcAddress(library.handle(), name.c_str()));
+        EXPECT_TRUE(table.lists(address)) << name << " is missing from the guard table";
+    }
+}
+
+TEST(ControlFlowGuard, EveryIndirectCallIntoTheLibraryLandsOnAListedFunction) {
+    jnitest::Library library;
+    GuardTable table(library.handle());
+    FamilyData data;
+    {
+        InstalledDispatcher dispatcher(library.handle(), table);
+        for (const FamilyCall& call : familyCalls) {
+            jnitest::JniHost host;
+            EXPECT_EQ(call.call(library, host), Outcome::succeeded) << call.name;
+        }
+        jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "CreateFileA",
+                                 &raisingCreateFileA);
+        jnitest::JniHost host;
+        auto createFile = library.fn(
+            Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createFile,
+            "Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createFile");
+        EXPECT_TRUE(jnitest::catchesStructuredException(
+            [&] { host.call(createFile, host.string("\\\\.\\pipe\\ulvex-guard"), 0); }));
+        EXPECT_EQ(host.heldPins(), 0) << "the unwind did not release the name";
+    }
+    EXPECT_GT(table.callsInside, 0) << "no indirect call into the library was checked";
+    EXPECT_TRUE(table.unlisted.empty()) << table.unlisted.size() << " calls to unlisted targets";
+}
+
+}  // namespace
