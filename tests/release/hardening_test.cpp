@@ -142,7 +142,8 @@ namespace {
 class InstalledDispatcher {
 public:
     InstalledDispatcher(HMODULE module, GuardTable& table)
-        : slot_(reinterpret_cast<void**>(jnitest::loadConfig(module)->guardDispatchFunctionPointer)),
+        : slot_(
+              reinterpret_cast<void**>(jnitest::loadConfig(module)->guardDispatchFunctionPointer)),
           original_(*slot_) {
         checkedTable = &table;
         write(reinterpret_cast<void*>(&checkingGuardDispatch));
@@ -180,7 +181,8 @@ TEST(ControlFlowGuard, LoadConfigurationHoldsTheGuardPointersAndTable) {
         EXPECT_LT(pointer, table.end);
     }
     for (const std::string& name : jnitest::exportNames(library.handle())) {
-        auto address = reinterpret_cast<std::uintptr_t>(GetProcAddress(library.handle(), name.c_str()));
+        auto address =
+            reinterpret_cast<std::uintptr_t>(GetProcAddress(library.handle(), name.c_str()));
         EXPECT_TRUE(table.lists(address)) << name << " is missing from the guard table";
     }
 }
@@ -198,9 +200,9 @@ TEST(ControlFlowGuard, EveryIndirectCallIntoTheLibraryLandsOnAListedFunction) {
         jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "CreateFileA",
                                  &raisingCreateFileA);
         jnitest::JniHost host;
-        auto createFile = library.fn(
-            Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createFile,
-            "Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createFile");
+        auto createFile =
+            library.fn(Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createFile,
+                       "Java_com_ulvex_kesp_tavik_common_communication_win32_WinPipe_createFile");
         EXPECT_TRUE(jnitest::catchesStructuredException(
             [&] { host.call(createFile, host.string("\\\\.\\pipe\\ulvex-guard"), 0); }));
         EXPECT_EQ(host.heldPins(), 0) << "the unwind did not release the name";
