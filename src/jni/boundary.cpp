@@ -22,17 +22,6 @@ void ScopedUtfChars::release() {
     }
 }
 
-ScopedByteArrayElements::ScopedByteArrayElements(JNIEnv* env, jbyteArray array)
-    : env_(env),
-      array_(array),
-      elements_(array != nullptr ? env->GetByteArrayElements(array, nullptr) : nullptr) {}
-
-ScopedByteArrayElements::~ScopedByteArrayElements() {
-    if (elements_ != nullptr) {
-        env_->ReleaseByteArrayElements(array_, elements_, 0);
-    }
-}
-
 LocalText::~LocalText() {
     if (text_ != nullptr) {
         LocalFree(text_);

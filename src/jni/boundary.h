@@ -1,6 +1,5 @@
 // The Java boundary shared by every export: library-wide values, the conversions of Java
-// values into Windows values and back, and scoped holders for converted strings and pinned
-// arrays.
+// values into Windows values and back, and scoped holders for converted strings.
 #pragma once
 
 #include <windows.h>
@@ -68,23 +67,6 @@ private:
     JNIEnv* env_;
     jstring string_;
     const char* bytes_;
-};
-
-// The elements of a Java byte[], pinned once and released once with mode 0 (copy back, free).
-// A null array is not pinned; get() is then null, as it is when the virtual machine refuses.
-class ScopedByteArrayElements {
-public:
-    ScopedByteArrayElements(JNIEnv* env, jbyteArray array);
-    ~ScopedByteArrayElements();
-    ScopedByteArrayElements(const ScopedByteArrayElements&) = delete;
-    ScopedByteArrayElements& operator=(const ScopedByteArrayElements&) = delete;
-
-    jbyte* get() const { return elements_; }
-
-private:
-    JNIEnv* env_;
-    jbyteArray array_;
-    jbyte* elements_;
 };
 
 // Text allocated by the system with LocalAlloc, freed with LocalFree.

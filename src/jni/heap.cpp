@@ -15,4 +15,11 @@ void HeapBuffer::release() {
     }
 }
 
+StagingBuffer::StagingBuffer(std::size_t size) : bytes_(stack_) {
+    if (size > stackSize) {
+        heap_.allocate(size);
+        bytes_ = heap_.get();
+    }
+}
+
 }  // namespace ulvex

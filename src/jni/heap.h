@@ -1,5 +1,6 @@
 // Memory of the library's own: blocks of the process heap, each held by one HeapBuffer and
-// freed once with HeapFree. The library allocates nothing any other way.
+// freed once with HeapFree, and the staging buffer that holds array bytes on the stack or in
+// such a block. The library allocates nothing any other way.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +33,29 @@ public:
 
 private:
     BYTE* data_ = nullptr;
+};
+
+// Room for `size` bytes on their way between a Java array and Windows: on the stack up to
+// stackSize, as in the JDK's own file streams, a block of the process heap above that. get() is
+// null when the block could not be had.
+class StagingBuffer {
+public:
+    static constexpr std::size_t stackSize = 8192;
+
+    explicit StagingBuffer(std::size_t size);
+    StagingBuffer(const StagingBuffer&) = delete;
+    StagingBuffer& operator=(const StagingBuffer&) = delete;
+
+    BYTE* get() const { return bytes_; }
+    template <typename Element>
+    Element* as() const {
+        return reinterpret_cast<Element*>(bytes_);
+    }
+
+private:
+    BYTE stack_[stackSize];
+    HeapBuffer heap_;
+    BYTE* bytes_;
 };
 
 }  // namespace ulvex

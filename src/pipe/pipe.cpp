@@ -18,37 +18,37 @@ namespace {
 constexpr DWORD messagePipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
 constexpr DWORD messageReadMode = PIPE_READMODE_MESSAGE;
 constexpr DWORD noSharing = 0;
+// Transfers pass no OVERLAPPED structure, so every handle the family makes is synchronous.
+constexpr DWORD synchronousOnly = FILE_FLAG_OVERLAPPED;
+// Setting a client end's read mode needs FILE_WRITE_ATTRIBUTES; these rights include it.
+constexpr DWORD modeChangeRights =
+    FILE_WRITE_ATTRIBUTES | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
 constexpr jint noHandle = -1;
 constexpr jint readFailed = -1;
 constexpr jint writeFailed = 0;
-// Transfers up to this size pass through the stack, as in the JDK's own file streams.
-constexpr jint stackTransferSize = 8192;
 
 // The first `count` elements of `buffer` exist: a transfer of `count` bytes stays inside it.
 bool transferFits(JNIEnv* env, jbyteArray buffer, jint count) {
     return buffer != nullptr && count >= 0 && count <= env->GetArrayLength(buffer);
 }
 
-// The native side of one transfer of `count` bytes: on the stack up to stackTransferSize, a
-// block of the process heap above it. get() is null when the block could not be had.
-class TransferBuffer {
-public:
-    explicit TransferBuffer(jint count) : bytes_(stack_) {
-        if (count > stackTransferSize) {
-            heap_.allocate(static_cast<std::size_t>(count));
-            bytes_ = heap_.as<jbyte>();
-        }
+HANDLE openExisting(const char* name, DWORD access) {
+    return CreateFileA(name, access, noSharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// Opens with the right to set the read mode as well when `access` lacks it, and with `access`
+// alone when the pipe refuses that right.
+HANDLE openClientEnd(const char* name, DWORD access) {
+    if ((access & modeChangeRights) != 0) {
+        return openExisting(name, access);
     }
-    TransferBuffer(const TransferBuffer&) = delete;
-    TransferBuffer& operator=(const TransferBuffer&) = delete;
-
-    jbyte* get() const { return bytes_; }
-
-private:
-    jbyte stack_[stackTransferSize];
-    ulvex::HeapBuffer heap_;
-    jbyte* bytes_;
-};
+    HANDLE file = openExisting(name, access | FILE_WRITE_ATTRIBUTES);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        return openExisting(name, access);
+    }
+    return file;
+}
 
 }  // namespace
 
@@ -62,7 +62,7 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_communication_win32_WinP
             return;
         }
         HANDLE pipe = CreateNamedPipeA(
-            name[0], ulvex::dwordFromJava(openMode), messagePipeMode,
+            name[0], ulvex::dwordFromJava(openMode) & ~synchronousOnly, messagePipeMode,
             ulvex::dwordFromJava(maxInstances), ulvex::dwordFromJava(outBufferSize),
             ulvex::dwordFromJava(inBufferSize), ulvex::dwordFromJava(defaultTimeout), nullptr);
         result = ulvex::handleToJava(pipe);
@@ -100,9 +100,7 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_communication_win32_WinP
         if (!name.complete()) {
             return;
         }
-        HANDLE file = CreateFileA(name[0], ulvex::dwordFromJava(desiredAccess), noSharing, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        result = ulvex::handleToJava(file);
+        result = ulvex::handleToJava(openClientEnd(name[0], ulvex::dwordFromJava(desiredAccess)));
         if (result >= 0) {
             DWORD mode = messageReadMode;
             SetNamedPipeHandleState(ulvex::handleFromJava(result), &mode, nullptr, nullptr);
@@ -116,7 +114,7 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_communication_win32_WinP
     if (!transferFits(env, buffer, count)) {
         return readFailed;
     }
-    TransferBuffer bytes(count);
+    ulvex::StagingBuffer bytes(static_cast<std::size_t>(count));
     if (bytes.get() == nullptr) {
         return readFailed;
     }
@@ -128,7 +126,7 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_communication_win32_WinP
     }
     jint delivered = static_cast<jint>(bytesRead) < count ? static_cast<jint>(bytesRead) : count;
     if (delivered > 0) {
-        env->SetByteArrayRegion(buffer, 0, delivered, bytes.get());
+        env->SetByteArrayRegion(buffer, 0, delivered, bytes.as<jbyte>());
     }
     return delivered;
 }
@@ -138,11 +136,11 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_communication_win32_WinP
     if (!transferFits(env, buffer, count)) {
         return writeFailed;
     }
-    TransferBuffer bytes(count);
+    ulvex::StagingBuffer bytes(static_cast<std::size_t>(count));
     if (bytes.get() == nullptr) {
         return writeFailed;
     }
-    env->GetByteArrayRegion(buffer, 0, count, bytes.get());
+    env->GetByteArrayRegion(buffer, 0, count, bytes.as<jbyte>());
     DWORD bytesWritten = 0;
     if (!WriteFile(ulvex::handleFromJava(handle), bytes.get(), ulvex::dwordFromJava(count),
                    &bytesWritten, nullptr)) {

@@ -34,13 +34,27 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyCreate
     return 0;
 }
 
+namespace {
+
+// An empty path, or one made only of backslashes, names the root itself.
+bool namesTheRoot(const char* path) {
+    while (*path == '\\') {
+        ++path;
+    }
+    return *path == '\0';
+}
+
+}  // namespace
+
 JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyDelete(
     JNIEnv* env, jclass, jint root, jstring subKey, jboolean broadcast) {
     ScopedUtfChars path(env, subKey);
     if (path.get() == nullptr) {
         return -1;
     }
-    LSTATUS status = SHDeleteKeyA(ulvex::keyFromJava(root), path.get());
+    // Deleting the root itself would empty it of every key and value below it.
+    LSTATUS status = namesTheRoot(path.get()) ? ERROR_INVALID_PARAMETER
+                                              : SHDeleteKeyA(ulvex::keyFromJava(root), path.get());
     path.release();
     if (status != ERROR_SUCCESS) {
         ulvex::throwRegistryException(env, "Could not delete registry key");

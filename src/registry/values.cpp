@@ -111,19 +111,24 @@ bool valueIsA(JNIEnv* env, jobject value, const char* className) {
     return true;
 }
 
+// The array is copied, not pinned: nothing is written back into it, so stores that other Java
+// threads make meanwhile are kept.
 void writeBytes(JNIEnv* env, HKEY key, const char* name, DWORD type, jobject value) {
     if (!valueIsA(env, value, "[B")) {
         return;
     }
+    const char failed[] = "Error setting registry value (REG_NONE/REG_BINARY)";
     auto array = static_cast<jbyteArray>(value);
-    ulvex::ScopedByteArrayElements elements(env, array);
-    if (elements.get() == nullptr) {
+    jsize length = env->GetArrayLength(array);
+    ulvex::StagingBuffer bytes(static_cast<std::size_t>(length));
+    if (bytes.get() == nullptr) {
+        ulvex::throwRegistryException(env, failed);
         return;
     }
-    auto length = static_cast<DWORD>(env->GetArrayLength(array));
-    if (RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(elements.get()), length) !=
+    env->GetByteArrayRegion(array, 0, length, bytes.as<jbyte>());
+    if (RegSetValueExA(key, name, 0, type, bytes.get(), static_cast<DWORD>(length)) !=
         ERROR_SUCCESS) {
-        ulvex::throwRegistryException(env, "Error setting registry value (REG_NONE/REG_BINARY)");
+        ulvex::throwRegistryException(env, failed);
     }
 }
 

@@ -178,12 +178,13 @@ TEST_F(Connection, CreateNamedPipePassesItsArgumentsInMessageMode) {
     jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "CreateNamedPipeA",
                              &recordingCreateNamedPipeA);
     pipeCreation.security = reinterpret_cast<LPSECURITY_ATTRIBUTES>(1);
+    const DWORD kept =
+        PIPE_ACCESS_OUTBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | WRITE_DAC | FILE_FLAG_WRITE_THROUGH;
     EXPECT_EQ(host.call(pipe.createNamedPipe, host.string("\\\\.\\pipe\\made"),
-                        PIPE_ACCESS_OUTBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE, -1, 512, 0, -1),
+                        kept | FILE_FLAG_OVERLAPPED, -1, 512, 0, -1),
               0x1234);
     EXPECT_EQ(pipeCreation.name, "\\\\.\\pipe\\made");
-    EXPECT_EQ(pipeCreation.openMode,
-              static_cast<DWORD>(PIPE_ACCESS_OUTBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE));
+    EXPECT_EQ(pipeCreation.openMode, kept) << "all but the overlapped flag";
     EXPECT_EQ(pipeCreation.pipeMode, 6u);
     EXPECT_EQ(pipeCreation.maxInstances, 0xFFFFFFFFu);
     EXPECT_EQ(pipeCreation.outSize, 512u);
@@ -207,6 +208,7 @@ struct FileOpening {
     HANDLE temp;
 };
 FileOpening fileOpening;
+std::vector<DWORD> accessAsked;
 int modeChanges;
 HANDLE modeHandle;
 DWORD modeSet;
@@ -218,6 +220,10 @@ HANDLE WINAPI recordingCreateFileA(LPCSTR name, DWORD access, DWORD share,
                                    LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                    HANDLE temp) {
     fileOpening = {name, access, share, disposition, flags, security, temp};
+    accessAsked.push_back(access);
+    // As a pipe that refuses the right to set the read mode.
+    SetLastError((access & FILE_WRITE_ATTRIBUTES) != 0 ? ERROR_ACCESS_DENIED
+                                                       : ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
 }
 
@@ -264,7 +270,7 @@ TEST_F(ClientEnd, MissingPipeGivesNoHandleAndNoModeChange) {
     EXPECT_EQ(modeChanges, 0);
 }
 
-TEST_F(ClientEnd, OpeningPassesFixedSharingDispositionAndFlags) {
+TEST_F(ClientEnd, OpeningAsksForTheRightToSetTheModeAndPassesFixedSharingDispositionAndFlags) {
     jnitest::ImportHook open(library.handle(), "KERNEL32.dll", "CreateFileA",
                              &recordingCreateFileA);
     fileOpening.security = reinterpret_cast<LPSECURITY_ATTRIBUTES>(1);
@@ -272,14 +278,19 @@ TEST_F(ClientEnd, OpeningPassesFixedSharingDispositionAndFlags) {
     EXPECT_EQ(host.call(pipe.createFile, host.string("\\\\.\\pipe\\opened"),
                         static_cast<jint>(GENERIC_READ)),
               -1);
+    EXPECT_EQ(accessAsked, (std::vector<DWORD>{GENERIC_READ | FILE_WRITE_ATTRIBUTES, GENERIC_READ}))
+        << "the wider access refused, the caller's alone";
     EXPECT_EQ(fileOpening.name, "\\\\.\\pipe\\opened");
-    EXPECT_EQ(fileOpening.access, static_cast<DWORD>(GENERIC_READ));
     EXPECT_EQ(fileOpening.share, 0u);
     EXPECT_EQ(fileOpening.security, nullptr);
     EXPECT_EQ(fileOpening.disposition, static_cast<DWORD>(OPEN_EXISTING));
     EXPECT_EQ(fileOpening.flags, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(fileOpening.temp, nullptr);
     EXPECT_EQ(modeChanges, 0);
+    accessAsked.clear();
+    host.call(pipe.createFile, host.string("\\\\.\\pipe\\opened"),
+              static_cast<jint>(GENERIC_WRITE));
+    EXPECT_EQ(accessAsked, std::vector<DWORD>{GENERIC_WRITE});
 }
 
 TEST_F(ClientEnd, OrdinaryFileOpensInItsDefaultMode) {

@@ -80,11 +80,11 @@ ReadOutcome Transfer::read(jint handle, jint capacity, jint count, std::uint8_t 
 }
 
 void connectPair(jnitest::JniHost& host, const WinPipe& pipe, ConnectedPipe& pair,
-                 std::string_view purpose) {
+                 std::string_view purpose, jint openMode) {
     pair.name = uniquePipeName(purpose);
     jstring name = host.string(pair.name);
     pair.server.reset(
-        host.call(pipe.createNamedPipe, name, duplexAccess, 1, bufferSize, bufferSize, 1000));
+        host.call(pipe.createNamedPipe, name, openMode, 1, bufferSize, bufferSize, 1000));
     ASSERT_GE(pair.server.get(), 0) << pair.name;
     pair.client.reset(host.call(pipe.createFile, name, readWriteAccess));
     ASSERT_GE(pair.client.get(), 0) << pair.name;

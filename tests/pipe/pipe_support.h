@@ -102,6 +102,6 @@ struct ConnectedPipe {
 
 // Makes and connects both ends on the calling thread; checks each step.
 void connectPair(jnitest::JniHost& host, const WinPipe& pipe, ConnectedPipe& pair,
-                 std::string_view purpose);
+                 std::string_view purpose, jint openMode = duplexAccess);
 
 }  // namespace pipetest

@@ -100,6 +100,23 @@ TEST_F(Transfer, ClientEndReadsMessageBoundaries) {
     EXPECT_EQ(slice(first.bytes, 0, 3), bytesOf("one"));
 }
 
+TEST_F(Transfer, OverlappedOpenModeStillGivesAReadThatWaitsForTheMessage) {
+    pipetest::ConnectedPipe overlapped;
+    pipetest::connectPair(host, pipe, overlapped, "overlapped",
+                          pipetest::duplexAccess | FILE_FLAG_OVERLAPPED);
+    pipetest::ReadOutcome late{};
+    std::thread reader([&] {
+        jnitest::JniHost readerHost;
+        late = pipetest::Transfer(readerHost, pipe).read(overlapped.server.get(), 8);
+    });
+    Sleep(200);  // long enough for the read to wait inside Windows
+    transfer.write(overlapped.server.get(), bytesOf("ping"));  // on the handle the read waits on
+    transfer.write(overlapped.client.get(), bytesOf("late"));
+    reader.join();
+    EXPECT_EQ(late.result, 4);
+    EXPECT_EQ(slice(late.bytes, 0, 4), bytesOf("late"));
+}
+
 // Which end goes away, and which end then reads.
 struct ClosedEndCase {
     const char* name;

@@ -57,22 +57,43 @@ TEST_F(KeyDelete, RemovesTheWholeTree) {
     EXPECT_TRUE(hooks.broadcasts.empty());
 }
 
-TEST_F(KeyDelete, MissingKeyReturnsTheCodeRaisesAndStillBroadcasts) {
+TEST_F(KeyDelete, RefusedDeletionReturnsTheCodeRaisesAndStillBroadcasts) {
+    rawSetValue(scratch.child("kept"), "v", REG_SZ, {'x', 0});
+    HKEY key = nullptr;  // the root for paths that name the root itself: never a real root
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, scratch.path().c_str(), 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    const auto own = static_cast<jint>(reinterpret_cast<INT_PTR>(key));
+    ASSERT_EQ(reinterpret_cast<HKEY>(static_cast<INT_PTR>(own)), key);
+    const std::string none = scratch.child("none");
     struct Case {
+        jint root;
+        std::string path;
         jboolean broadcast;
         size_t broadcasts;
+        jint code;
     };
-    for (Case c : {Case{0, 0}, Case{1, 1}, Case{2, 1}, Case{0x80, 1}}) {
+    const Case cases[] = {
+        {currentUser, none, 0, 0, ERROR_FILE_NOT_FOUND},
+        {currentUser, none, 1, 1, ERROR_FILE_NOT_FOUND},
+        {currentUser, none, 2, 1, ERROR_FILE_NOT_FOUND},
+        {currentUser, none, 0x80, 1, ERROR_FILE_NOT_FOUND},
+        {own, "", 0, 0, ERROR_INVALID_PARAMETER},
+        {own, "", 1, 1, ERROR_INVALID_PARAMETER},
+        {own, "\\\\\\", 1, 1, ERROR_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases) {
         jnitest::JniHost fresh;
         hooks.broadcasts.clear();
-        EXPECT_EQ(fresh.call(registry.keyDelete, currentUser, fresh.string(scratch.child("none")),
-                             c.broadcast),
-                  ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(fresh.call(registry.keyDelete, c.root, fresh.string(c.path), c.broadcast), c.code)
+            << c.path;
         EXPECT_EQ(fresh.exceptionMessage(), "Could not delete registry key");
         EXPECT_EQ(fresh.exceptionClass(), registryException);
         EXPECT_EQ(fresh.exceptionsRaised(), 1);
         EXPECT_EQ(hooks.broadcasts.size(), c.broadcasts) << int(c.broadcast);
     }
+    RegCloseKey(key);
+    EXPECT_EQ(hooks.keyDeletions.size(), 4u) << "a path naming the root reached Windows";
+    EXPECT_TRUE(rawGetValue(scratch.child("kept"), "v").found);
 }
 
 TEST_F(KeyDelete, NullOrUnconvertiblePathReturnsMinusOneWithoutBroadcast) {

@@ -127,6 +127,9 @@ LSTATUS WINAPI setValueHook(HKEY key, LPCSTR name, DWORD reserved, DWORD type, c
     Interception& state = *current;
     note(state, "RegSetValueExA");
     ++state.registryCalls;
+    if (state.whileWriting) {
+        state.whileWriting();
+    }
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
         state.writes.push_back({name != nullptr ? name : "<null>", type,

@@ -150,6 +150,8 @@ struct Interception {
     LSTATUS setValueStatus = 0;
     int failExpansionCall = 0;   // the nth ExpandEnvironmentStringsA returns 0
     int failAllocationCall = 0;  // the nth HeapAlloc returns null
+    // Runs inside RegSetValueExA before the value is written, as Java code on another thread.
+    std::function<void()> whileWriting;
     // Broadcasts are recorded, and reach the windows of the test desktop only when asked: a
     // window of another test program that is slow to answer would hold each one up.
     bool sendBroadcasts = false;

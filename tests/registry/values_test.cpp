@@ -166,6 +166,8 @@ TEST_F(KeySetValue, WritesTheTypeAndBytesGiven) {
              return h.byteArray({0, 255});
          },
          {0, 255}},
+        {REG_BINARY, [](jnitest::JniHost& h) -> jobject { return h.byteArray(Bytes(20000, 7)); },
+         Bytes(20000, 7)},
         {REG_SZ, [](jnitest::JniHost& h) -> jobject { return h.string("abc"); }, text("abc")},
         {REG_SZ, [](jnitest::JniHost& h) -> jobject { return h.string(""); }, {0}},
         {REG_SZ,
@@ -181,8 +183,20 @@ TEST_F(KeySetValue, WritesTheTypeAndBytesGiven) {
     };
     for (const Case& c : cases) {
         jnitest::JniHost fresh;
+        jobject value = c.make(fresh);
+        bool isArray = fresh.className(value) == "[B";
+        auto array = static_cast<jbyteArray>(value);
+        if (isArray && !c.stored.empty()) {
+            hooks.whileWriting = [&] { fresh.store(array, 0, {0x99}); };  // as Java code would
+        }
         fresh.call(registry.keySetValue, currentUser, fresh.string(scratch.path()),
-                   fresh.string("v"), c.type, c.make(fresh), jboolean{0});
+                   fresh.string("v"), c.type, value, jboolean{0});
+        hooks.whileWriting = nullptr;
+        if (isArray) {
+            EXPECT_EQ(fresh.bytesCopied(), static_cast<long long>(c.stored.size()))
+                << "pinned or written back";
+            EXPECT_TRUE(c.stored.empty() || fresh.bytes(array)[0] == 0x99) << "a store was lost";
+        }
         EXPECT_FALSE(fresh.exceptionPending()) << fresh.exceptionMessage();
         ASSERT_FALSE(hooks.writes.empty());
         EXPECT_EQ(hooks.writes.back().data, c.stored) << "handed to Windows, type " << c.type;
@@ -370,7 +384,8 @@ TEST_F(KeySetValue, MissingConversionsWriteNothing) {
     const Case cases[] = {
         {[](jnitest::JniHost& h) { h.failConversion(2); }, REG_SZ, 0, outOfMemory},  // the name
         {[](jnitest::JniHost& h) { h.failConversion(3); }, REG_SZ, 1, outOfMemory},  // the text
-        {[](jnitest::JniHost& h) { h.failGetByteArrayElements(); }, REG_BINARY, 1, outOfMemory},
+        {[](jnitest::JniHost&) { interception().failAllocationCall = 1; }, REG_BINARY, 1,
+         registryException},  // the copy of the array
         {[](jnitest::JniHost& h) { h.failFindClass("java/lang/String"); }, REG_SZ, 1, noClass},
         {[](jnitest::JniHost& h) { h.failFindClass("[B"); }, REG_BINARY, 1, noClass},
         {[](jnitest::JniHost& h) { h.failFindClass("java/lang/Integer"); }, REG_DWORD, 1, noClass},
@@ -380,7 +395,9 @@ TEST_F(KeySetValue, MissingConversionsWriteNothing) {
     for (const Case& c : cases) {
         jnitest::JniHost fresh;
         hooks.broadcasts.clear();
-        jobject value = c.type == REG_BINARY ? static_cast<jobject>(fresh.byteArray({1}))
+        hooks.allocationCalls = 0;
+        hooks.failAllocationCall = 0;
+        jobject value = c.type == REG_BINARY ? static_cast<jobject>(fresh.byteArray(Bytes(20000)))
                         : c.type == REG_SZ   ? static_cast<jobject>(fresh.string("s"))
                                              : fresh.integer(1);
         c.inject(fresh);
