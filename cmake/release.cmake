@@ -10,13 +10,13 @@ target_compile_options(ulvexwin64 PRIVATE -g -gcodeview -gno-codeview-command-li
     "SHELL:-Xclang -gsrc-hash=sha256"
     -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/ulvexwin64 -fdebug-compilation-dir=.)
 # Control Flow Guard on every indirect call, the stack protector (canary and failure routine in
-# src/jni/runtime.cpp) and checked memory functions (libssp's, linked statically).
+# src/jni/runtime.cpp) and checked memory functions.
 target_compile_options(ulvexwin64 PRIVATE -mguard=cf -fstack-protector-strong)
 target_compile_definitions(ulvexwin64 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:_FORTIFY_SOURCE=2>)
-target_link_libraries(ulvexwin64 PRIVATE ssp)
 
-# The guard check and dispatch pointers and the load configuration come from the C runtime where
-# it has them (mingw-w64 11 and later), else from src/jni/guard_support.cpp.
+# The guard check and dispatch pointers, the load configuration and the checked memory functions
+# come from the C runtime where it has them (mingw-w64 11 and later), else from
+# src/jni/guard_support.cpp and GCC's libssp, linked statically.
 include(CheckCXXSourceCompiles)
 set(CMAKE_REQUIRED_QUIET ON)
 check_cxx_source_compiles([[
@@ -26,6 +26,7 @@ int main() { return guardSupport[0] == guardSupport[1]; }
 ]] ULVEX_CRT_GUARD_SUPPORT)
 if(NOT ULVEX_CRT_GUARD_SUPPORT)
     target_sources(ulvexwin64 PRIVATE src/jni/guard_support.cpp)
+    target_link_libraries(ulvexwin64 PRIVATE ssp)
 endif()
 
 # Linked with the guard tables (no long-jump targets: the library has no setjmp), marked
