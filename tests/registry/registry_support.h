@@ -150,6 +150,10 @@ struct Interception {
     LSTATUS setValueStatus = 0;
     int failExpansionCall = 0;   // the nth ExpandEnvironmentStringsA returns 0
     int failAllocationCall = 0;  // the nth HeapAlloc returns null
+    // Run with the size offered before each data query and each expansion, where a test makes
+    // the value or the environment grow.
+    std::function<void(DWORD)> beforeDataQuery;
+    std::function<void(DWORD)> beforeExpansion;
     // Broadcasts are recorded, and reach the windows of the test desktop only when asked: a
     // window of another test program that is slow to answer would hold each one up.
     bool sendBroadcasts = false;
