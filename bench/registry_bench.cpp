@@ -2,7 +2,8 @@
 // the same Windows calls made directly, in one process and run. Each figure is the median of
 // several repetitions. Two ratios: library over the Windows calls alone, and library over the
 // Windows calls plus the JNI operations the export asks of the (test) virtual machine, which
-// leaves what the library's own code adds.
+// leaves what the library's own code adds. Last, keyGetValue for a short text, a number and a
+// value above what one query on the stack can take, against the two queries alone.
 #include <windows.h>
 
 #include <com_ulvex_kesp_tavik_common_win32_Environment.h>
@@ -65,19 +66,43 @@ double timeThroughHost(const Measurement& m,
     return microsecondsPerCall(m.calls, [&] { run(host, arguments); });
 }
 
-// Interleaves the three runs so that drift in the machine's load hits them alike.
-void measure(const Measurement& m) {
-    std::vector<double> library, windows, windowsAndJni;
+// The median time of each run, the runs taking turns in every repetition so that drift in the
+// machine's load hits them alike.
+std::vector<double> interleavedMedians(const std::vector<std::function<double()>>& runs) {
+    std::vector<std::vector<double>> samples(runs.size());
     for (int repetition = 0; repetition < repetitions; ++repetition) {
-        library.push_back(timeThroughHost(m, m.library));
-        windows.push_back(microsecondsPerCall(m.calls, m.windows));
-        windowsAndJni.push_back(timeThroughHost(m, m.windowsAndJni));
+        for (size_t run = 0; run < runs.size(); ++run) {
+            samples[run].push_back(runs[run]());
+        }
     }
-    double l = median(library), w = median(windows), wj = median(windowsAndJni);
+    std::vector<double> medians;
+    for (const std::vector<double>& runSamples : samples) {
+        medians.push_back(median(runSamples));
+    }
+    return medians;
+}
+
+void measure(const Measurement& m) {
+    std::vector<double> t = interleavedMedians({
+        [&] { return timeThroughHost(m, m.library); },
+        [&] { return microsecondsPerCall(m.calls, m.windows); },
+        [&] { return timeThroughHost(m, m.windowsAndJni); },
+    });
     std::printf(
         "%-24s library %8.3f us | Windows %8.3f us, ratio %.3f | Windows+JNI %8.3f us, "
         "ratio %.3f\n",
-        m.what, l, w, l / w, wj, l / wj);
+        m.what, t[0], t[1], t[0] / t[1], t[2], t[0] / t[2]);
+}
+
+// keyGetValue against the two queries it once made, done directly: open, size query, data
+// query, close.
+void compareWithTwoQueries(const Measurement& m) {
+    std::vector<double> t = interleavedMedians({
+        [&] { return timeThroughHost(m, m.library); },
+        [&] { return microsecondsPerCall(m.calls, m.windows); },
+    });
+    std::printf("%-27s library %8.3f us | two queries %8.3f us, ratio to two queries %.3f\n",
+                m.what, t[0], t[1], t[0] / t[1]);
 }
 
 // What keyGetValue asks of Windows for one value.
@@ -144,8 +169,14 @@ std::string makeBenchKey() {
     RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                     nullptr);
     const char text[] = "C:\\Program Files\\Ulvex\\client";
+    const char shortText[] = "C:\\Ulvex\\client";  // 16 bytes with its terminator
+    const std::string largeText(4095, 'L');        // 4 KiB with its terminator
     DWORD number = 42;
     RegSetValueExA(key, "text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text);
+    RegSetValueExA(key, "short", 0, REG_SZ, reinterpret_cast<const BYTE*>(shortText),
+                   sizeof shortText);
+    RegSetValueExA(key, "large", 0, REG_SZ, reinterpret_cast<const BYTE*>(largeText.c_str()),
+                   static_cast<DWORD>(largeText.size() + 1));
     RegSetValueExA(key, "number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
     RegCloseKey(key);
     return path;
@@ -213,6 +244,17 @@ int main() {
     };
     for (const Measurement& m : measurements) {
         measure(m);
+    }
+    const Measurement againstTwoQueries[] = {
+        {"keyGetValue REG_SZ 16 B", 2000, valueArguments("short"), getValue,
+         [&] { readValue(subKey, "short"); }, nullptr},
+        {"keyGetValue REG_DWORD", 2000, valueArguments("number"), getValue,
+         [&] { readValue(subKey, "number"); }, nullptr},
+        {"keyGetValue large 4 KiB", 2000, valueArguments("large"), getValue,
+         [&] { readValue(subKey, "large"); }, nullptr},
+    };
+    for (const Measurement& m : againstTwoQueries) {
+        compareWithTwoQueries(m);
     }
     RegDeleteTreeA(HKEY_CURRENT_USER, subKey);
     RegDeleteKeyA(HKEY_CURRENT_USER, subKey);

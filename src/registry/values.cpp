@@ -18,11 +18,50 @@ const char retrievingFailed[] = "Error retreiving registry value";
 const char expandingFailed[] = "Error expanding registry strings";
 const char incompatibleValue[] = "Incompatible data types";
 
+// A value of up to this many bytes is read by a single query into a buffer on the stack.
+// Windows advises keeping values over 2048 bytes in files, so this takes the values clients
+// read (paths, flags, versions). It is a small part of the 7 pages (28 KiB) that the Java
+// virtual machine keeps free on a 64-bit Windows thread's stack for native code, and the frame
+// stays below one page, so it needs no stack probe.
+constexpr DWORD stackDataSize = 2048;
+// The heap blocks, each of the size Windows last reported, that a value too large for the
+// stack buffer, or an expansion, is tried in. A value rewritten larger between two calls made
+// back to back is rare; one that outgrows three of them in a row is being rewritten without
+// pause, or the answers are inconsistent: the call fails, and the caller may call again.
+constexpr int sizedTries = 3;
+
 jobject failRetrieving(JNIEnv* env, RegistryKey& key, ScopedUtfChars& name) {
     key.close();
     name.release();
     ulvex::throwRegistryException(env, retrievingFailed);
     return nullptr;
+}
+
+// Reads the value into `stackData` or, when it does not fit there, into `heapData`, sized by
+// what the registry reports and fetched again while the value keeps growing. Returns the
+// buffer, holding `size` bytes of the type `type` that one and the same query delivered,
+// followed by a NUL that the registry never sees, which ends text stored without one. Null
+// when a query failed, the value did not stop growing or no heap block could be had.
+BYTE* readValue(HKEY key, const char* name, BYTE (&stackData)[stackDataSize + 1],
+                HeapBuffer& heapData, DWORD& type, DWORD& size) {
+    BYTE* data = stackData;
+    DWORD offered = stackDataSize;
+    size = offered;
+    LSTATUS status = RegQueryValueExA(key, name, nullptr, &type, data, &size);
+    for (int tries = 0; status == ERROR_MORE_DATA && size > offered && tries < sizedTries;
+         ++tries) {
+        offered = size;
+        if (!heapData.allocate(std::size_t{offered} + 1)) {
+            return nullptr;
+        }
+        data = heapData.get();
+        status = RegQueryValueExA(key, name, nullptr, &type, data, &size);
+    }
+    if (status != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    data[size] = 0;
+    return data;
 }
 
 jobject bytesFromData(JNIEnv* env, const BYTE* data, DWORD size) {
@@ -53,40 +92,40 @@ jobject integerFromData(JNIEnv* env, const BYTE* data, DWORD size) {
     return env->functions->NewObject(env, integerClass, constructor, static_cast<jint>(number));
 }
 
+// Expands again while the environment grows between the size asked and the expansion.
 jobject expandedString(JNIEnv* env, const char* text) {
+    HeapBuffer expanded;
     DWORD required = ExpandEnvironmentStringsA(text, nullptr, 0);
-    if (required == 0) {
-        ulvex::throwRegistryException(env, expandingFailed);
-        return nullptr;
+    for (int tries = 0; required != 0 && tries < sizedTries; ++tries) {
+        // The ANSI function may need one byte more than it reports.
+        DWORD space = required + 1;
+        if (!expanded.allocate(space)) {
+            ulvex::throwRegistryException(env, retrievingFailed);
+            return nullptr;
+        }
+        required = ExpandEnvironmentStringsA(text, expanded.text(), space);
+        if (required != 0 && required <= space) {
+            return env->NewStringUTF(expanded.text());
+        }
     }
-    // The ANSI function may need one byte more than it reports.
-    DWORD space = required + 1;
-    HeapBuffer expanded(space);
-    if (expanded.get() == nullptr) {
-        ulvex::throwRegistryException(env, retrievingFailed);
-        return nullptr;
-    }
-    DWORD written = ExpandEnvironmentStringsA(text, expanded.text(), space);
-    if (written == 0 || written > space) {
-        ulvex::throwRegistryException(env, expandingFailed);
-        return nullptr;
-    }
-    return env->NewStringUTF(expanded.text());
+    ulvex::throwRegistryException(env, expandingFailed);
+    return nullptr;
 }
 
 // `data` holds `size` bytes followed by a NUL.
-jobject valueToJava(JNIEnv* env, DWORD type, const HeapBuffer& data, DWORD size) {
+jobject valueToJava(JNIEnv* env, DWORD type, const BYTE* data, DWORD size) {
+    const char* text = reinterpret_cast<const char*>(data);
     switch (type) {
         case REG_NONE:
         case REG_BINARY:
-            return bytesFromData(env, data.get(), size);
+            return bytesFromData(env, data, size);
         case REG_SZ:
-            return env->NewStringUTF(data.text());
+            return env->NewStringUTF(text);
         case REG_EXPAND_SZ:
-            return expandedString(env, data.text());
+            return expandedString(env, text);
         case REG_DWORD:
         case REG_DWORD_BIG_ENDIAN:
-            return integerFromData(env, data.get(), size);
+            return integerFromData(env, data, size);
         default:
             ulvex::throwRegistryException(env, "Unsupported data type");
             return nullptr;
@@ -197,25 +236,17 @@ JNIEXPORT jobject JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGet
     if (name.get() == nullptr) {
         return nullptr;
     }
+    BYTE stackData[stackDataSize + 1];
+    HeapBuffer heapData;
     DWORD type = 0;
     DWORD size = 0;
-    if (RegQueryValueExA(key.get(), name.get(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
-        return failRetrieving(env, key, name);
-    }
-    // One byte beyond the data, never offered to the registry, ends text that was stored
-    // without a terminator of its own.
-    HeapBuffer data(std::size_t{size} + 1);
-    if (data.get() == nullptr) {
-        return failRetrieving(env, key, name);
-    }
-    if (RegQueryValueExA(key.get(), name.get(), nullptr, &type, data.get(), &size) !=
-        ERROR_SUCCESS) {
-        data.release();
+    const BYTE* data = readValue(key.get(), name.get(), stackData, heapData, type, size);
+    if (data == nullptr) {
+        heapData.release();
         return failRetrieving(env, key, name);
     }
     key.close();
     name.release();
-    data.get()[size] = 0;
     return valueToJava(env, type, data, size);
 }
 

@@ -18,6 +18,8 @@ const std::string suffix = std::to_string(GetCurrentProcessId());
 const std::string longValue = std::string(5000, 'v') + "!";
 const std::string pipeName = "\\\\.\\pipe\\ulvex-family-" + suffix;
 const std::string keyPath = "Software\\UlvexFamily-" + suffix;
+constexpr char expandName[] = "expand";
+constexpr char longName[] = "long";
 
 std::string tempPath(const char* name) {
     char directory[MAX_PATH] = {};
@@ -36,6 +38,8 @@ FamilyData::FamilyData() {
     const char expand[] = "%ULVEX_FAMILY_LONG%";
     RegSetValueExA(key, "expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expand),
                    sizeof expand);
+    RegSetValueExA(key, "long", 0, REG_SZ, reinterpret_cast<const BYTE*>(longValue.c_str()),
+                   static_cast<DWORD>(longValue.size() + 1));
     RegCloseKey(key);
 }
 
@@ -57,10 +61,12 @@ Outcome environmentLookup(const jnitest::Library& library, jnitest::JniHost& hos
     return host.newStringUtfBytes(value) == longValue ? Outcome::succeeded : Outcome::wrong;
 }
 
-Outcome expandedValue(const jnitest::Library& library, jnitest::JniHost& host) {
+// A value that reads as longValue: "expand" by its expansion, "long" above the stack buffer.
+template <const char* valueName>
+Outcome registryValue(const jnitest::Library& library, jnitest::JniHost& host) {
     auto getValue = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValue,
                                "Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValue");
-    jobject value = host.call(getValue, currentUser, host.string(keyPath), host.string("expand"));
+    jobject value = host.call(getValue, currentUser, host.string(keyPath), host.string(valueName));
     if (value == nullptr) {
         bool raised = host.exceptionMessage() == "Error retreiving registry value";
         host.clearException();
@@ -158,7 +164,8 @@ Outcome session(const jnitest::Library& library, jnitest::JniHost& host) {
 
 const std::vector<FamilyCall> familyCalls = {
     {"getEnvironmentVariable", environmentLookup},
-    {"keyGetValue", expandedValue},
+    {"keyGetValue expand", registryValue<expandName>},
+    {"keyGetValue long", registryValue<longName>},
     {"winCreateShortcut", shortcut},
     {"WinPipe, 16 KiB", pipe},
     {"createWindow", window},

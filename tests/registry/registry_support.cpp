@@ -116,6 +116,9 @@ LSTATUS WINAPI queryValueHook(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD t
                                      (data != nullptr ? " data" : "") +
                                      (size != nullptr ? " size" : ""));
     }
+    if (data != nullptr && state.beforeDataQuery) {
+        state.beforeDataQuery(*size);
+    }
     if (data != nullptr && current->dataQueryStatus != 0) {
         return current->dataQueryStatus;
     }
@@ -200,6 +203,9 @@ DWORD WINAPI expandHook(LPCSTR source, LPSTR destination, DWORD size) {
     Interception& state = *current;
     if (++state.expansions == state.failExpansionCall) {
         return 0;
+    }
+    if (state.beforeExpansion) {
+        state.beforeExpansion(size);
     }
     DWORD answer = original<decltype(ExpandEnvironmentStringsA)>(expand)(source, destination, size);
     state.expansionCalls.emplace_back(size, answer);

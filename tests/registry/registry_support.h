@@ -152,6 +152,10 @@ struct Interception {
     int failAllocationCall = 0;  // the nth HeapAlloc returns null
     // Runs inside RegSetValueExA before the value is written, as Java code on another thread.
     std::function<void()> whileWriting;
+    // Run with the size offered before each data query and each expansion, where a test makes
+    // the value or the environment grow.
+    std::function<void(DWORD)> beforeDataQuery;
+    std::function<void(DWORD)> beforeExpansion;
     // Broadcasts are recorded, and reach the windows of the test desktop only when asked: a
     // window of another test program that is slow to answer would hold each one up.
     bool sendBroadcasts = false;

@@ -44,6 +44,7 @@ std::string describe(jnitest::JniHost& host, jobject result) {
 
 TEST_F(KeyGetValue, ValuesWrittenElsewhereReadByType) {
     std::string systemRoot = environmentVariable("SystemRoot");
+    const std::string stackSized(2048, 's');  // the size one query on the stack takes
     struct Case {
         DWORD type;
         Bytes data;
@@ -56,6 +57,9 @@ TEST_F(KeyGetValue, ValuesWrittenElsewhereReadByType) {
         {REG_SZ, text("abc", false), "String abc"},
         {REG_SZ, {}, "String "},
         {REG_SZ, {0xC3, 0xA9, 0}, "String \xC3\xA9"},
+        {REG_SZ, text(stackSized.substr(1), false), "String " + stackSized.substr(1)},
+        {REG_SZ, text(stackSized, false), "String " + stackSized},
+        {REG_SZ, text(stackSized + "s", false), "String " + stackSized + "s"},
         {REG_EXPAND_SZ, text("%SystemRoot%\\x"), "String " + systemRoot + "\\x"},
         {REG_EXPAND_SZ, text("%SystemRoot%", false), "String " + systemRoot},
         {REG_EXPAND_SZ, text("%NoSuchVariable9%"), "String %NoSuchVariable9%"},
@@ -108,6 +112,66 @@ TEST_F(KeyGetValue, FailuresRaiseAndReturnNull) {
         EXPECT_EQ(fresh.exceptionMessage(), c.message);
         EXPECT_EQ(fresh.exceptionsRaised(), 1);
     }
+}
+
+// The value grows past the buffer offered before the nth data query (each one when n is 0):
+// read again at the size reported, at most four times in all.
+TEST_F(KeyGetValue, ValueGrownWhileReadIsReadWhole) {
+    const std::string path = scratch.path();
+    for (DWORD type : {DWORD{REG_SZ}, DWORD{REG_EXPAND_SZ}, DWORD{REG_BINARY}}) {
+        for (int growAt : {1, 2, 0}) {
+            jnitest::JniHost fresh;
+            rawSetValue(path, "v", type, Bytes(growAt == 1 ? 1 : 3000, 'g'));
+            int queries = 0;
+            DWORD grown = 0;
+            hooks.beforeDataQuery = [&](DWORD offered) {
+                if (++queries == growAt || growAt == 0) {
+                    grown = offered + 1;
+                    rawSetValue(path, "v", type, Bytes(grown, 'g'));
+                }
+            };
+            jobject result = fresh.call(registry.keyGetValue, currentUser, fresh.string(path),
+                                        fresh.string("v"));
+            std::string whole = type == REG_BINARY ? "byte[]" : "String ";
+            for (DWORD byte = 0; byte < grown; ++byte) {
+                whole += type == REG_BINARY ? " 103" : "g";
+            }
+            EXPECT_EQ(describe(fresh, result),
+                      growAt == 0 ? "raised Error retreiving registry value" : whole)
+                << type << " " << growAt;
+            EXPECT_EQ(queries, growAt == 0 ? 4 : growAt + 1) << type << " " << growAt;
+        }
+    }
+    hooks.beforeDataQuery = nullptr;
+}
+
+// The environment grows past the buffer before the first `grows` expansions into it: expanded
+// again at the size reported, at most three times.
+TEST_F(KeyGetValue, ExpansionGrownWhileExpandedIsExpandedAgain) {
+    rawSetValue(scratch.path(), "v", REG_EXPAND_SZ, text("%ULVEX_GROWING%"));
+    for (int grows : {1, 2, 3}) {
+        jnitest::JniHost fresh;
+        hooks.expansionCalls.clear();
+        std::string grown = "e";
+        SetEnvironmentVariableA("ULVEX_GROWING", grown.c_str());
+        int calls = 0;
+        hooks.beforeExpansion = [&](DWORD offered) {
+            if (++calls > 1 && calls <= 1 + grows) {
+                grown.assign(offered + 8, 'e');
+                SetEnvironmentVariableA("ULVEX_GROWING", grown.c_str());
+            }
+        };
+        jobject result = fresh.call(registry.keyGetValue, currentUser, fresh.string(scratch.path()),
+                                    fresh.string("v"));
+        EXPECT_EQ(describe(fresh, result),
+                  grows == 3 ? "raised Error expanding registry strings" : "String " + grown);
+        EXPECT_EQ(calls, std::min(2 + grows, 4)) << grows;
+        for (size_t call = 1; call < hooks.expansionCalls.size(); ++call) {
+            EXPECT_EQ(hooks.expansionCalls[call].first, hooks.expansionCalls[call - 1].second + 1);
+        }
+    }
+    hooks.beforeExpansion = nullptr;
+    SetEnvironmentVariableA("ULVEX_GROWING", nullptr);
 }
 
 TEST_F(KeyGetValue, NullArgumentsReturnNullWithoutRegistryCall) {
