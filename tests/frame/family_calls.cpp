@@ -8,6 +8,7 @@
 #include <com_ulvex_kesp_tavik_common_win32_Window.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,25 @@ Outcome registryValue(const jnitest::Library& library, jnitest::JniHost& host) {
     }
     return host.newStringUtfBytes(static_cast<jstring>(value)) == longValue ? Outcome::succeeded
                                                                             : Outcome::wrong;
+}
+
+// A byte[] above the stack buffer, written and then found whole in the registry.
+Outcome binaryValue(const jnitest::Library& library, jnitest::JniHost& host) {
+    auto setValue = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Registry_keySetValue,
+                               "Java_com_ulvex_kesp_tavik_common_win32_Registry_keySetValue");
+    const std::vector<std::uint8_t> bytes(10000, 0x5A);
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, keyPath.c_str(), "bytes");
+    host.call(setValue, currentUser, host.string(keyPath), host.string("bytes"), REG_BINARY,
+              static_cast<jobject>(host.byteArray(bytes)), JNI_FALSE);
+    bool raised = host.exceptionMessage() == "Error setting registry value (REG_NONE/REG_BINARY)";
+    host.clearException();
+    DWORD size = 0;
+    bool stored = RegGetValueA(HKEY_CURRENT_USER, keyPath.c_str(), "bytes", RRF_RT_REG_BINARY,
+                               nullptr, nullptr, &size) == ERROR_SUCCESS;
+    if (raised) {
+        return stored ? Outcome::wrong : Outcome::failed;
+    }
+    return stored && size == bytes.size() ? Outcome::succeeded : Outcome::wrong;
 }
 
 Outcome shortcut(const jnitest::Library& library, jnitest::JniHost& host) {
@@ -166,6 +186,7 @@ const std::vector<FamilyCall> familyCalls = {
     {"getEnvironmentVariable", environmentLookup},
     {"keyGetValue expand", registryValue<expandName>},
     {"keyGetValue long", registryValue<longName>},
+    {"keySetValue byte[]", binaryValue},
     {"winCreateShortcut", shortcut},
     {"WinPipe, 16 KiB", pipe},
     {"createWindow", window},
