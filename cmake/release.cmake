@@ -30,10 +30,11 @@ if(NOT ULVEX_CRT_GUARD_SUPPORT)
 endif()
 
 # Linked with the guard tables (no long-jump targets: the library has no setjmp), marked
-# shadow-stack compatible, imports resolved from system32 only, ASLR with high-entropy addresses
-# and DEP. No symbol table and no DWARF in the DLL; its CodeView record names the PDB without a
-# directory. No time stamp: the PDB's signature and the image's are hashes of the output. The
-# PDB, the map and the linker's recorded command line hold paths relative to the build tree.
+# shadow-stack compatible, with DependentLoadFlags (imports from system32 only) written into
+# whichever load configuration is linked, ASLR with high-entropy addresses and DEP. No symbol
+# table and no DWARF in the DLL; its CodeView record names the PDB without a directory. No time
+# stamp: the PDB's signature and the image's are hashes of the output. The PDB, the map and the
+# linker's recorded command line hold paths relative to the build tree.
 # The exports come from the module-definition file, copied into the build tree for that reason.
 configure_file(src/ulvexwin64.def ${CMAKE_BINARY_DIR}/ulvexwin64.def COPYONLY)
 set_property(TARGET ulvexwin64 APPEND PROPERTY LINK_DEPENDS ${CMAKE_BINARY_DIR}/ulvexwin64.def)

@@ -29,9 +29,8 @@ __guard_dispatch_icall_fptr:
     .globl _load_config_used
 _load_config_used:
     .long 0x140                         # Size
-    .zero 0x4e - 0x04                   # TimeDateStamp .. CSDVersion
-    .short 0x800                        # DependentLoadFlags: LOAD_LIBRARY_SEARCH_SYSTEM32
-    .quad 0                             # EditList
+    .zero 0x58 - 0x04                   # TimeDateStamp .. EditList (the linker sets
+                                        # DependentLoadFlags)
     .quad __stack_chk_guard             # SecurityCookie
     .quad 0, 0                          # SEHandlerTable, SEHandlerCount
     .quad __guard_check_icall_fptr      # GuardCFCheckFunctionPointer
