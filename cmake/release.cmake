@@ -14,9 +14,11 @@ target_compile_options(ulvexwin64 PRIVATE -g -gcodeview -gno-codeview-command-li
 target_compile_options(ulvexwin64 PRIVATE -mguard=cf -fstack-protector-strong)
 target_compile_definitions(ulvexwin64 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:_FORTIFY_SOURCE=2>)
 
-# The guard check and dispatch pointers, the load configuration and the checked memory functions
-# come from the C runtime where it has them (mingw-w64 11 and later), else from
-# src/jni/guard_support.cpp and GCC's libssp, linked statically.
+# The guard check and dispatch pointers, the load configuration, the stack canary and the checked
+# memory functions come from the C runtime where it has them (mingw-w64 11 and later; its canary
+# is set at random by a static initialiser, which the entry point runs), else from
+# src/jni/guard_support.cpp and GCC's libssp, linked statically. Without the C runtime's start-up
+# objects, nothing else asks for the runtime's load configuration: the link does.
 include(CheckCXXSourceCompiles)
 set(CMAKE_REQUIRED_QUIET ON)
 check_cxx_source_compiles([[
@@ -24,7 +26,9 @@ extern "C" char _load_config_used[], __guard_dispatch_icall_fptr[];
 char* guardSupport[] = {_load_config_used, __guard_dispatch_icall_fptr};
 int main() { return guardSupport[0] == guardSupport[1]; }
 ]] ULVEX_CRT_GUARD_SUPPORT)
-if(NOT ULVEX_CRT_GUARD_SUPPORT)
+if(ULVEX_CRT_GUARD_SUPPORT)
+    target_link_options(ulvexwin64 PRIVATE LINKER:--undefined=_load_config_used)
+else()
     target_sources(ulvexwin64 PRIVATE src/jni/guard_support.cpp)
     target_link_libraries(ulvexwin64 PRIVATE ssp)
 endif()

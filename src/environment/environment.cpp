@@ -7,12 +7,16 @@
 namespace {
 
 constexpr DWORD stackBufferSize = 4096;
+// The heap blocks, each of the size Windows last reported, that a value too large for the stack
+// buffer is tried in. One that outgrows three of them in a row is being rewritten without pause.
+constexpr int sizedTries = 3;
 
 // Fetches a value that did not fit the stack buffer into `value`, a heap buffer of the size
-// Windows reports, again while the value keeps growing. False when the variable vanished
-// meanwhile, the allocation failed or Windows answered inconsistently.
+// Windows reports, again while the value grows, at most sizedTries times. False when the
+// variable vanished meanwhile, kept growing, the allocation failed or Windows answered
+// inconsistently.
 bool fetchLongValue(const char* name, DWORD required, ulvex::HeapBuffer& value) {
-    while (required > 0 && value.allocate(required)) {
+    for (int tries = 0; tries < sizedTries && required > 0 && value.allocate(required); ++tries) {
         DWORD count = GetEnvironmentVariableA(name, value.text(), required);
         if (count <= required) {
             return count > 0 && count < required;

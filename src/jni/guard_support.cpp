@@ -1,7 +1,15 @@
 // Control Flow Guard support for a C runtime that brings none: the guard check and dispatch
-// pointers that instrumented indirect calls go through, and the load configuration directory
-// that hands them, the guard tables the linker writes and the stack canary to the loader.
-//
+// pointers that instrumented indirect calls go through, the stack canary, and the load
+// configuration directory that hands them, the guard tables the linker writes and the canary to
+// the loader. A C runtime with a load configuration of its own brings its own canary, which it
+// sets to a random value as the module initialises.
+#include <cstdint>
+
+// The canary that compiled functions check on return. It starts at the default value of a /GS
+// security cookie, which the load configuration names, so the Windows loader replaces it with a
+// random value at every load.
+extern "C" std::uintptr_t __stack_chk_guard = 0x00002B992DDFA232;
+
 // Until the loader installs its own, the check accepts every target and the dispatch jumps to
 // the target in RAX. The pointers live in read-only data, where the loader alone rewrites them.
 // The load configuration is laid out field by field as IMAGE_LOAD_CONFIG_DIRECTORY64 of the

@@ -1,10 +1,8 @@
 // The few runtime routines the DLL supplies itself, in place of libssp's and the C++ runtime's:
-// the stack protector's canary and the failure routines, which end the process at once through
+// the stack protector's failure routines, which end the process at once through
 // the fail-fast interrupt, as a failed /GS check does, so that Windows Error Reporting records
 // it. Nothing is printed: a Java service has no console.
 #include <windows.h>
-
-#include <cstdint>
 
 namespace {
 
@@ -16,11 +14,6 @@ namespace {
 }  // namespace
 
 extern "C" {
-
-// The canary that compiled functions check on return. It starts at the default value of a /GS
-// security cookie, which the load configuration names, so the Windows loader replaces it with a
-// random value at every load.
-std::uintptr_t __stack_chk_guard = 0x00002B992DDFA232;
 
 [[noreturn]] void __stack_chk_fail() {
     failFast(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE);

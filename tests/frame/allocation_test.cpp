@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "family_calls.h"
+#include "guarded_heap.h"
 #include "import_hook.h"
 
 namespace {
@@ -19,31 +20,19 @@ namespace {
 std::atomic<int> requests{0};    // the library's heap requests during one call
 std::atomic<int> failing{0};     // the request that fails; 0: none
 std::atomic<int> blocksHeld{0};  // blocks given to the library and not freed yet
-const auto realHeapAlloc = HeapAlloc;
-const auto realHeapFree = HeapFree;
 
 LPVOID WINAPI failingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
     if (++requests == failing) {
         return nullptr;
     }
-    LPVOID block = realHeapAlloc(heap, flags, size);
+    LPVOID block = jnitest::guardedHeapAlloc(heap, flags, size);
     blocksHeld += block != nullptr ? 1 : 0;
     return block;
 }
 
 BOOL WINAPI countingHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
     blocksHeld -= block != nullptr ? 1 : 0;
-    return realHeapFree(heap, flags, block);
-}
-
-// The C runtime's allocators stay imported by its start-up code; no export may use them.
-void* __cdecl unexpectedCalloc(size_t, size_t) {
-    ADD_FAILURE() << "the library allocated through calloc";
-    return nullptr;
-}
-void* __cdecl unexpectedRealloc(void*, size_t) {
-    ADD_FAILURE() << "the library allocated through realloc";
-    return nullptr;
+    return jnitest::guardedHeapFree(heap, flags, block);
 }
 
 BOOL WINAPI refusedTlsSetValue(DWORD, LPVOID) {
@@ -56,8 +45,6 @@ protected:
     jnitest::Library library;
     jnitest::ImportHook heapAlloc{library.handle(), "KERNEL32.dll", "HeapAlloc", failingHeapAlloc};
     jnitest::ImportHook heapFree{library.handle(), "KERNEL32.dll", "HeapFree", countingHeapFree};
-    jnitest::ImportHook callocHook{library.handle(), "msvcrt.dll", "calloc", unexpectedCalloc};
-    jnitest::ImportHook reallocHook{library.handle(), "msvcrt.dll", "realloc", unexpectedRealloc};
 };
 
 // Runs the row once with the nth request failing; on a fresh thread when `firstCall`.

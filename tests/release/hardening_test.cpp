@@ -7,11 +7,17 @@
 
 #include <windows.h>
 
+#include <dbghelp.h>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <iterator>
 #include <vector>
 
 #include "family_calls.h"
@@ -26,15 +32,33 @@ constexpr jint currentUser = -2147483647;
 // Instrumented, with a function table, and nothing else: no long-jump table.
 constexpr DWORD guardFlags = 0x100 | 0x400;
 
+// The canary that compiled functions check, found by its symbol in the PDB. Where the library
+// brings its own load configuration, that names it too, and the loader replaces its default.
 std::uint64_t* canary(const jnitest::Library& library) {
-    return reinterpret_cast<std::uint64_t*>(jnitest::loadConfig(library.handle())->securityCookie);
+    HANDLE process = GetCurrentProcess();
+    SymSetOptions(SYMOPT_FAIL_CRITICAL_ERRORS);
+    EXPECT_TRUE(SymInitialize(process, nullptr, FALSE));
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(library.handle(), path, MAX_PATH);
+    SymLoadModuleEx(process, nullptr, path, nullptr, reinterpret_cast<DWORD64>(library.handle()), 0,
+                    nullptr, 0);
+    SYMBOL_INFO symbol{};
+    symbol.SizeOfStruct = sizeof symbol;
+    EXPECT_TRUE(SymFromName(process, "__stack_chk_guard", &symbol)) << GetLastError();
+    SymCleanup(process);
+    auto* found = reinterpret_cast<std::uint64_t*>(symbol.Address);
+    ULONGLONG named = jnitest::loadConfig(library.handle())->securityCookie;
+    EXPECT_TRUE(named == 0 || named == symbol.Address) << "the load configuration names another";
+    return found;
 }
 
-// Printed for the comparison between two processes.
-TEST(StackCanary, LoaderReplacesTheDefault) {
+// Printed for the comparison between processes.
+TEST(StackCanary, DiffersFromTheDefault) {
     jnitest::Library library;
-    EXPECT_NE(*canary(library), defaultCookie);
-    std::printf("canary 0x%016" PRIx64 "\n", *canary(library));
+    std::uint64_t* value = canary(library);
+    ASSERT_NE(value, nullptr);
+    EXPECT_NE(*value, defaultCookie);
+    std::printf("canary 0x%016" PRIx64 "\n", *value);
 }
 
 std::uint64_t* changedCanary;
@@ -184,6 +208,77 @@ TEST(ControlFlowGuard, LoadConfigurationHoldsTheGuardPointersAndTable) {
         auto address =
             reinterpret_cast<std::uintptr_t>(GetProcAddress(library.handle(), name.c_str()));
         EXPECT_TRUE(table.lists(address)) << name << " is missing from the guard table";
+    }
+}
+
+// The shipped file as the loader reads it before mapping it: headers, sections, and what an
+// address inside the image holds in the file.
+class ImageFile {
+public:
+    explicit ImageFile(const char* path)
+        : bytes_(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()),
+                 std::istreambuf_iterator<char>()) {}
+
+    bool read() const { return bytes_.size() > sizeof(IMAGE_DOS_HEADER); }
+    const IMAGE_NT_HEADERS64& headers() const {
+        return at<IMAGE_NT_HEADERS64>(at<IMAGE_DOS_HEADER>(0).e_lfanew);
+    }
+    const IMAGE_DATA_DIRECTORY& directory(int index) const {
+        return headers().OptionalHeader.DataDirectory[index];
+    }
+    // The object at a relative virtual address, found through the section that holds it.
+    template <typename T>
+    const T& atRva(DWORD rva) const {
+        const auto* section = IMAGE_FIRST_SECTION(&headers());
+        for (WORD i = 0; i < headers().FileHeader.NumberOfSections; ++i, ++section) {
+            if (rva >= section->VirtualAddress &&
+                rva - section->VirtualAddress < section->SizeOfRawData) {
+                return at<T>(section->PointerToRawData + (rva - section->VirtualAddress));
+            }
+        }
+        ADD_FAILURE() << "no section holds RVA 0x" << std::hex << rva;
+        return at<T>(0);
+    }
+    DWORD rvaOf(ULONGLONG address) const {
+        return static_cast<DWORD>(address - headers().OptionalHeader.ImageBase);
+    }
+
+private:
+    template <typename T>
+    const T& at(std::size_t offset) const {
+        return *reinterpret_cast<const T*>(bytes_.data() + offset);
+    }
+    std::vector<char> bytes_;
+};
+
+// The functions the loader calls through its guard dispatch, in a process that enforces Control
+// Flow Guard, are the entry point and each TLS callback: each must be in the guard table.
+TEST(ControlFlowGuard, EveryLoaderCallTargetInTheFileIsListed) {
+    ImageFile image("ulvexwin64.dll");
+    ASSERT_TRUE(image.read());
+    const auto& config = image.atRva<jnitest::LoadConfig64>(
+        image.directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG).VirtualAddress);
+    const std::size_t stride = 4 + ((config.guardFlags & 0xF0000000u) >> 28);
+    const auto* entry = &image.atRva<BYTE>(image.rvaOf(config.guardFunctionTable));
+    std::vector<DWORD> listed;
+    for (ULONGLONG i = 0; i < config.guardFunctionCount; ++i, entry += stride) {
+        listed.push_back(*reinterpret_cast<const DWORD*>(entry));
+    }
+    std::vector<std::pair<std::string, DWORD>> targets = {
+        {"entry point", image.headers().OptionalHeader.AddressOfEntryPoint}};
+    const IMAGE_DATA_DIRECTORY& tls = image.directory(IMAGE_DIRECTORY_ENTRY_TLS);
+    if (tls.VirtualAddress != 0) {
+        const auto& directory = image.atRva<IMAGE_TLS_DIRECTORY64>(tls.VirtualAddress);
+        for (const auto* callback =
+                 &image.atRva<ULONGLONG>(image.rvaOf(directory.AddressOfCallBacks));
+             *callback != 0; ++callback) {
+            targets.emplace_back("TLS callback", image.rvaOf(*callback));
+        }
+    }
+    for (const auto& [kind, rva] : targets) {
+        bool found = std::find(listed.begin(), listed.end(), rva) != listed.end();
+        std::printf("%s at +0x%lx: %s\n", kind.c_str(), rva, found ? "listed" : "not listed");
+        EXPECT_TRUE(found) << kind << " at +0x" << std::hex << rva << " is not a guard target";
     }
 }
 

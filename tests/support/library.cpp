@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "guarded_heap.h"
+
 namespace jnitest {
 
 Library::Library(const char* path) : module_(LoadLibraryA(path)) {
     EXPECT_NE(module_, nullptr) << "LoadLibraryA(" << path << ") failed: " << GetLastError();
+    if (module_ != nullptr) {
+        useGuardedHeap(module_);
+    }
 }
 
 Library::~Library() {

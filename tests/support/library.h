@@ -1,4 +1,5 @@
-// The library under test, loaded into the test process with LoadLibraryA.
+// The library under test, loaded into the test process with LoadLibraryA, its heap blocks
+// taken from the guarded heap (guarded_heap.h).
 #pragma once
 
 #include <windows.h>
