@@ -110,6 +110,9 @@ TEST_F(EnvironmentTest, FailedStringCreationGivesNullAfterRelease) {
 std::vector<DWORD> offeredSizes;
 DWORD WINAPI sizeRecordingGetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
     offeredSizes.push_back(size);
+    if (std::string(name) == "ULVEX_GROWING") {
+        SetEnvironmentVariableA(name, std::string(size + 1, 'v').c_str());
+    }
     DWORD count = GetEnvironmentVariableA(name, buffer, size);
     if (offeredSizes.size() == 1 && std::string(name) == "ULVEX_VANISHING") {
         SetEnvironmentVariableA(name, nullptr);
@@ -117,7 +120,8 @@ DWORD WINAPI sizeRecordingGetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWO
     return count;
 }
 
-// A 4096-byte buffer first; a longer value is fetched once more into a buffer of its size.
+// A 4096-byte buffer first; a longer value is fetched once more into a buffer of its size, and
+// again while it grows, three times at most.
 TEST_F(EnvironmentTest, StackBufferFirstThenOneFetchOfTheReportedSize) {
     struct Case {
         const char* name;
@@ -129,6 +133,7 @@ TEST_F(EnvironmentTest, StackBufferFirstThenOneFetchOfTheReportedSize) {
         {"ULVEX_FITS", 4095, {4096}, true},
         {"ULVEX_LONGER", 4096, {4096, 4097}, true},
         {"ULVEX_VANISHING", 6000, {4096, 6001}, false},
+        {"ULVEX_GROWING", 4096, {4096, 4098, 4100, 4102}, false},
     };
     jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "GetEnvironmentVariableA",
                              sizeRecordingGetEnvironmentVariableA);

@@ -209,6 +209,7 @@ struct FileOpening {
 };
 FileOpening fileOpening;
 std::vector<DWORD> accessAsked;
+DWORD wideAccessRefusal = ERROR_ACCESS_DENIED;
 int modeChanges;
 HANDLE modeHandle;
 DWORD modeSet;
@@ -222,8 +223,7 @@ HANDLE WINAPI recordingCreateFileA(LPCSTR name, DWORD access, DWORD share,
     fileOpening = {name, access, share, disposition, flags, security, temp};
     accessAsked.push_back(access);
     // As a pipe that refuses the right to set the read mode.
-    SetLastError((access & FILE_WRITE_ATTRIBUTES) != 0 ? ERROR_ACCESS_DENIED
-                                                       : ERROR_FILE_NOT_FOUND);
+    SetLastError((access & FILE_WRITE_ATTRIBUTES) != 0 ? wideAccessRefusal : ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
 }
 
@@ -291,6 +291,12 @@ TEST_F(ClientEnd, OpeningAsksForTheRightToSetTheModeAndPassesFixedSharingDisposi
     host.call(pipe.createFile, host.string("\\\\.\\pipe\\opened"),
               static_cast<jint>(GENERIC_WRITE));
     EXPECT_EQ(accessAsked, std::vector<DWORD>{GENERIC_WRITE});
+    accessAsked.clear();
+    wideAccessRefusal = ERROR_FILE_NOT_FOUND;
+    host.call(pipe.createFile, host.string("\\\\.\\pipe\\opened"), static_cast<jint>(GENERIC_READ));
+    wideAccessRefusal = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(accessAsked, std::vector<DWORD>{GENERIC_READ | FILE_WRITE_ATTRIBUTES})
+        << "another failure is the answer";
 }
 
 TEST_F(ClientEnd, OrdinaryFileOpensInItsDefaultMode) {

@@ -46,14 +46,18 @@ TEST_F(KeyCreate, NullOrUnconvertiblePathReturnsMinusOne) {
     EXPECT_FALSE(rawKeyExists(scratch.child("x")));
 }
 
+// Also when the path ends in a backslash, as a key written as "tree\\" is named.
 TEST_F(KeyDelete, RemovesTheWholeTree) {
-    rawSetValue(scratch.child("tree\\inner"), "v", REG_SZ, {'x', 0});
-    rawSetValue(scratch.child("tree"), "w", REG_SZ, {'y', 0});
-    EXPECT_EQ(
-        host.call(registry.keyDelete, currentUser, host.string(scratch.child("tree")), jboolean{0}),
-        0);
-    expectNothingRaised();
-    EXPECT_FALSE(rawKeyExists(scratch.child("tree")));
+    for (const char* named : {"tree", "tree\\"}) {
+        rawSetValue(scratch.child("tree\\inner"), "v", REG_SZ, {'x', 0});
+        rawSetValue(scratch.child("tree"), "w", REG_SZ, {'y', 0});
+        EXPECT_EQ(host.call(registry.keyDelete, currentUser, host.string(scratch.child(named)),
+                            jboolean{0}),
+                  0)
+            << named;
+        expectNothingRaised();
+        EXPECT_FALSE(rawKeyExists(scratch.child("tree"))) << named;
+    }
     EXPECT_TRUE(hooks.broadcasts.empty());
 }
 

@@ -1,6 +1,8 @@
 // Reading and writing value data against the real registry of the Wine prefix.
 #include "registry_support.h"
 
+#include <map>
+
 namespace regtest {
 namespace {
 
@@ -114,32 +116,39 @@ TEST_F(KeyGetValue, FailuresRaiseAndReturnNull) {
     }
 }
 
-// The value grows past the buffer offered before the nth data query (each one when n is 0):
-// read again at the size reported, at most four times in all.
+// The value is rewritten larger, of its own type or another, before the nth data query (before
+// each one when n is 0): read again at the size reported, at most four queries in all, each
+// offering exactly the room it names, and returned by the type of the query that delivered it.
 TEST_F(KeyGetValue, ValueGrownWhileReadIsReadWhole) {
     const std::string path = scratch.path();
+    const std::map<int, std::vector<DWORD>> offeredByGrowAt = {
+        {1, {2048, 2049}}, {2, {2048, 3000, 3001}}, {0, {2048, 2049, 2050, 2051}}};
     for (DWORD type : {DWORD{REG_SZ}, DWORD{REG_EXPAND_SZ}, DWORD{REG_BINARY}}) {
-        for (int growAt : {1, 2, 0}) {
-            jnitest::JniHost fresh;
-            rawSetValue(path, "v", type, Bytes(growAt == 1 ? 1 : 3000, 'g'));
-            int queries = 0;
-            DWORD grown = 0;
-            hooks.beforeDataQuery = [&](DWORD offered) {
-                if (++queries == growAt || growAt == 0) {
-                    grown = offered + 1;
-                    rawSetValue(path, "v", type, Bytes(grown, 'g'));
+        for (DWORD grownType : {type, type == REG_BINARY ? DWORD{REG_SZ} : DWORD{REG_BINARY}}) {
+            for (const auto& [at, offered] : offeredByGrowAt) {
+                const int growAt = at;
+                jnitest::JniHost fresh;
+                rawSetValue(path, "v", type, Bytes(growAt == 1 ? 1 : 3000, 'g'));
+                std::vector<DWORD> seen;
+                hooks.beforeDataQuery = [&](DWORD size) {
+                    seen.push_back(size);
+                    if (static_cast<int>(seen.size()) == growAt || growAt == 0) {
+                        rawSetValue(path, "v", grownType, Bytes(size + 1, 'g'));
+                    }
+                };
+                jobject result = fresh.call(registry.keyGetValue, currentUser, fresh.string(path),
+                                            fresh.string("v"));
+                std::string whole = grownType == REG_BINARY ? "byte[]" : "String ";
+                for (DWORD byte = 0; byte < offered.back(); ++byte) {
+                    whole += grownType == REG_BINARY ? " 103" : "g";
                 }
-            };
-            jobject result = fresh.call(registry.keyGetValue, currentUser, fresh.string(path),
-                                        fresh.string("v"));
-            std::string whole = type == REG_BINARY ? "byte[]" : "String ";
-            for (DWORD byte = 0; byte < grown; ++byte) {
-                whole += type == REG_BINARY ? " 103" : "g";
+                std::string row = std::to_string(type) + " to " + std::to_string(grownType) +
+                                  " at " + std::to_string(growAt);
+                EXPECT_EQ(describe(fresh, result),
+                          growAt == 0 ? "raised Error retreiving registry value" : whole)
+                    << row;
+                EXPECT_EQ(seen, offered) << row;
             }
-            EXPECT_EQ(describe(fresh, result),
-                      growAt == 0 ? "raised Error retreiving registry value" : whole)
-                << type << " " << growAt;
-            EXPECT_EQ(queries, growAt == 0 ? 4 : growAt + 1) << type << " " << growAt;
         }
     }
     hooks.beforeDataQuery = nullptr;
