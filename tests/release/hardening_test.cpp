@@ -199,8 +199,8 @@ TEST(ControlFlowGuard, LoadConfigurationHoldsTheGuardPointersAndTable) {
     GuardTable table(library.handle());
     EXPECT_EQ(config->guardFlags & 0x0FFFFFFFu, guardFlags);
     EXPECT_EQ(config->dependentLoadFlags, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    for (ULONGLONG pointer : {config->guardCheckFunctionPointer,
-                              config->guardDispatchFunctionPointer, config->securityCookie}) {
+    for (ULONGLONG pointer :
+         {config->guardCheckFunctionPointer, config->guardDispatchFunctionPointer}) {
         EXPECT_GE(pointer, table.base);
         EXPECT_LT(pointer, table.end);
     }
