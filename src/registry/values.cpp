@@ -197,6 +197,11 @@ void writeInteger(JNIEnv* env, HKEY key, const char* name, DWORD type, jobject v
         return;
     }
     auto number = static_cast<DWORD>(env->functions->CallIntMethod(env, value, intValue));
+    // A Java method may leave an exception: the virtual machine takes no other call before the
+    // check (-Xcheck:jni reports one), and nothing is written.
+    if (env->ExceptionCheck()) {
+        return;
+    }
     const BYTE bytes[4] = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
                            static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
     if (RegSetValueExA(key, name, 0, type, bytes, sizeof bytes) != ERROR_SUCCESS) {

@@ -80,8 +80,8 @@ struct Violation {
 };
 
 const Violation kViolations[] = {
-    {"disallowed operation", [](JniHost&, JNIEnv* env) { env->ExceptionCheck(); },
-     "ExceptionCheck (table slot 228)"},
+    {"disallowed operation", [](JniHost&, JNIEnv* env) { env->ExceptionOccurred(); },
+     "ExceptionOccurred (table slot 15)"},
     {"reference management",
      [](JniHost& host, JNIEnv* env) { env->DeleteLocalRef(host.object("a/B")); }, "DeleteLocalRef"},
     {"reserved slot",
@@ -172,6 +172,14 @@ const Violation kViolations[] = {
          env->functions->CallIntMethod(env, host.integer(5), init);
      },
      "method id other than intValue"},
+    {"a call after a Java method without an exception check",
+     [](JniHost& host, JNIEnv* env) {
+         jmethodID intValue =
+             env->GetMethodID(env->FindClass("java/lang/Integer"), "intValue", "()I");
+         env->functions->CallIntMethod(env, host.integer(5), intValue);
+         env->FindClass("java/lang/String");
+     },
+     "FindClass without checking exceptions after CallIntMethod"},
     {"a call through JNIEnv's wrapper, which uses the va_list slot",
      [](JniHost& host, JNIEnv* env) {
          jmethodID intValue =
@@ -348,7 +356,9 @@ TEST(JniHostObjects, IntegersClassesAndCalls) {
     jobject made = env->functions->NewObject(env, integerClass, init, 42);
     EXPECT_EQ(host.integerValue(made), 42);
     EXPECT_EQ(env->functions->CallIntMethod(env, host.integer(-3), intValue), -3);
+    EXPECT_FALSE(env->ExceptionCheck());
     EXPECT_EQ(env->functions->CallIntMethod(env, made, intValue), 42);
+    EXPECT_FALSE(env->ExceptionCheck());
     EXPECT_EQ(env->GetObjectClass(made), integerClass);
     EXPECT_EQ(host.className(host.object("a/B")), "a/B");
     jclass stringClass = env->GetObjectClass(host.string(u"s"));

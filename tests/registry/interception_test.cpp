@@ -121,8 +121,8 @@ TEST_F(WindowsCalls, ReleasesAndWindowsCallsComeInOrder) {
                     jint{REG_DWORD}, h.integer(2), jboolean{1});
          },
          {convert, open, release, convert, "FindClass", "GetObjectClass", "IsAssignableFrom",
-          "GetObjectClass", "GetMethodID", "CallIntMethod", "RegSetValueExA", release, broadcast,
-          close}},
+          "GetObjectClass", "GetMethodID", "CallIntMethod", "ExceptionCheck", "RegSetValueExA",
+          release, broadcast, close}},
         {"keySetValue refused text",
          [&](Host& h) {
              hooks.setValueStatus = ERROR_ACCESS_DENIED;

@@ -316,6 +316,9 @@ struct JniHost::State {
     // timed run measures the library rather than the host.
     std::vector<const char*> callNames;
     std::vector<std::string> violations;
+    // A Java method the library called, until it checks for an exception that the method may
+    // have left: as under -Xcheck:jni, any call but that check or a release is objected to.
+    const char* uncheckedCall = nullptr;
 
     void violate(std::string text) { violations.push_back(std::move(text)); }
 
@@ -371,6 +374,11 @@ struct JniHost::State {
     // Records the operation, objecting to it while an exception is pending.
     void enter(const char* operation) {
         callNames.push_back(operation);
+        if (uncheckedCall != nullptr) {
+            violate(std::string("JNI call ") + operation + " without checking exceptions after " +
+                    uncheckedCall);
+            uncheckedCall = nullptr;
+        }
         if (pending != nullptr) {
             violate(std::string("JNI call ") + operation + " while an exception is pending (" +
                     pending->name + ")");
@@ -597,7 +605,15 @@ jint JNICALL callIntMethod(JNIEnv* env, jobject object, jmethodID method, ...) {
     JniHost::State& host = hostOf(env);
     host.enter("CallIntMethod");
     Object* integer = intValueTarget(host, "CallIntMethod", object, method);
+    host.uncheckedCall = "CallIntMethod";
     return integer == nullptr ? 0 : integer->value;
+}
+
+jboolean JNICALL exceptionCheck(JNIEnv* env) {
+    JniHost::State& host = hostOf(env);
+    host.callNames.push_back("ExceptionCheck");
+    host.uncheckedCall = nullptr;
+    return host.pending != nullptr ? JNI_TRUE : JNI_FALSE;
 }
 
 // Byte arrays.
@@ -772,6 +788,7 @@ JNINativeInterface_ makeTable() {
     table.GetMethodID = &getMethodID;
     table.NewObject = &newObject;
     table.CallIntMethod = &callIntMethod;
+    table.ExceptionCheck = &exceptionCheck;
     table.NewByteArray = &newByteArray;
     table.SetByteArrayRegion = &setByteArrayRegion;
     table.GetByteArrayRegion = &getByteArrayRegion;
@@ -982,6 +999,8 @@ void JniHost::checkReleased() {
         state_->violate("GetByteArrayElements of a byte[" +
                         std::to_string(arrayLength(*pin.array)) + "] was not released");
     }
+    // Back in Java, the exception is Java's to see.
+    state_->uncheckedCall = nullptr;
 }
 
 const std::vector<std::string>& JniHost::violations() const {
