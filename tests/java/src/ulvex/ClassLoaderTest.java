@@ -21,36 +21,33 @@ import java.util.List;
 import org.junit.jupiter.api.Test;
 
 class ClassLoaderTest {
-    static final String PACKAGE = "com.ulvex.kesp.tavik.common.win32.";
-
+    /** A loader of the shipped jar alone, which asks no other loader for its classes. */
     static URLClassLoader jarLoader() throws Exception {
         return new URLClassLoader(new URL[] {Paths.get(System.getProperty("ulvex.jar")).toUri().toURL()}, null);
     }
 
-    /** Calls a static method of one of the jar's classes as that loader sees it. */
+    /** Calls a static method of one of the jar's classes as that loader defines it. */
     static Object call(ClassLoader loader, String className, String method, Object... arguments) throws Exception {
-        for (Method candidate : Class.forName(PACKAGE + className, true, loader).getMethods()) {
+        String name = "com.ulvex.kesp.tavik.common.win32." + className;
+        for (Method candidate : Class.forName(name, true, loader).getMethods()) {
             if (candidate.getName().equals(method)) {
                 return candidate.invoke(null, arguments);
             }
         }
-        throw new NoSuchMethodException(className + "." + method);
+        throw new NoSuchMethodException(name + "." + method);
     }
 
     @Test
     void libraryBelongsToOneLoaderAtATime() throws Exception {
         assertNotNull(Environment.getEnvironmentVariable("SystemRoot"));
         try (URLClassLoader other = jarLoader()) {
-            UnsatisfiedLinkError refused = assertThrows(
-                    UnsatisfiedLinkError.class, () -> call(other, "Environment", "getEnvironmentVariable", "SystemRoot"));
+            UnsatisfiedLinkError refused = assertThrows(UnsatisfiedLinkError.class,
+                    () -> call(other, "Environment", "getEnvironmentVariable", "SystemRoot"));
             assertTrue(refused.getMessage().contains("already loaded in another classloader"), refused.getMessage());
         }
     }
 
-    /**
-     * Runs {@link Cycles} in a virtual machine of its own, with this one's options, and reads
-     * in its log that the library was loaded and unloaded three times.
-     */
+    /** Runs {@link Cycles} in a virtual machine of its own, whose log tells loads and unloads. */
     @Test
     void libraryFollowsItsClassLoader() throws Exception {
         List<String> command = new ArrayList<>();
@@ -73,49 +70,40 @@ class ClassLoaderTest {
     static final class Cycles {
         public static void main(String[] arguments) throws Exception {
             for (int cycle = 1; cycle <= 3; cycle++) {
-                WeakReference<ClassLoader> used = useInNewLoader();
-                int collections = 0;
-                while (used.get() != null) {
-                    if (++collections > 100) {
+                WeakReference<ClassLoader> used = new WeakReference<>(useInNewLoader());
+                for (int collections = 0; used.get() != null; collections++) {
+                    if (collections == 100) {
                         throw new AssertionError("the loader of cycle " + cycle + " was not collected");
                     }
                     System.gc();
                     Thread.sleep(50);
                 }
-                System.out.println("cycle " + cycle + ": loader collected after " + collections + " collections");
+                System.out.println("cycle " + cycle + ": loader collected");
             }
         }
 
-        static WeakReference<ClassLoader> useInNewLoader() throws Exception {
-            URLClassLoader loader = loaderWithLibrary();
-            if (!System.getenv("SystemRoot").equals(call(loader, "Environment", "getEnvironmentVariable", "SystemRoot"))) {
-                throw new AssertionError("getEnvironmentVariable");
-            }
-            int window = (Integer) call(loader, "Window", "createWindow", "cycle", "UlvexJavaCycle", 0, 0, 0, 0, 10, 10);
-            if (window <= 0) {
-                throw new AssertionError("createWindow gave " + window);
-            }
-            call(loader, "Window", "destroyWindow", window);
-            loader.close();
-            return new WeakReference<>(loader);
-        }
-
-        /** A new loader whose library is loaded; the last loader's may still wait to be unloaded. */
-        static URLClassLoader loaderWithLibrary() throws Exception {
+        /** The last loader's library may wait a moment to be unloaded: until then, none loads. */
+        static ClassLoader useInNewLoader() throws Exception {
             for (int attempt = 1; ; attempt++) {
-                URLClassLoader loader = jarLoader();
-                try {
-                    Class.forName(PACKAGE + "Environment", true, loader);
+                try (URLClassLoader loader = jarLoader()) {
+                    use(loader);
                     return loader;
                 } catch (UnsatisfiedLinkError stillLoaded) {
-                    loader.close();
-                    if (attempt == 100) {
+                    if (attempt == 20) {
                         throw stillLoaded;
                     }
-                    System.gc();
-                    Thread.sleep(50);
+                    Thread.sleep(100);
                 }
             }
+        }
+
+        static void use(ClassLoader loader) throws Exception {
+            Object root = call(loader, "Environment", "getEnvironmentVariable", "SystemRoot");
+            int window = (Integer) call(loader, "Window", "createWindow", "cycle", "UlvexJavaCycle", 0, 0, 0, 0, 9, 9);
+            if (!System.getenv("SystemRoot").equals(root) || window <= 0) {
+                throw new AssertionError("SystemRoot " + root + ", window " + window);
+            }
+            call(loader, "Window", "destroyWindow", window);
         }
     }
 }

@@ -14,8 +14,10 @@ import java.nio.ByteBuffer;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.util.stream.Stream;
 import mslinks.ShellLink;
 import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.ValueSource;
@@ -23,11 +25,16 @@ import org.junit.jupiter.params.provider.ValueSource;
 class DesktopTest {
     static final int SW_HIDE = 0;
     static final int SW_SHOW = 5;
-    static final Path LINKS = Paths.get(System.getProperty("java.io.tmpdir"), Unique.name(""));
+    static final Path LINKS = Paths.get(System.getProperty("java.io.tmpdir"), Suite.uniqueName(""));
+
+    @BeforeAll
+    static void createLinkDirectory() throws IOException {
+        Files.createDirectories(LINKS);
+    }
 
     @AfterAll
     static void deleteLinks() throws IOException {
-        try (var links = Files.list(LINKS)) {
+        try (Stream<Path> links = Files.list(LINKS)) {
             for (Path link : (Iterable<Path>) links::iterator) {
                 Files.delete(link);
             }
@@ -37,7 +44,7 @@ class DesktopTest {
 
     @Test
     void windowShownAndHidden() {
-        int window = Window.createWindow("ulvexwin64 java", Unique.name("Class-"), 0, 0, 10, 10, 200, 100);
+        int window = Window.createWindow("ulvexwin64 java", Suite.uniqueName("Class-"), 0, 0, 10, 10, 200, 100);
         assertTrue(window > 0, "window " + window);
         assertFalse(Window.showWindow(window, SW_SHOW), "hidden at first");
         assertTrue(Window.showWindow(window, SW_HIDE), "was shown");
@@ -58,7 +65,6 @@ class DesktopTest {
     @ParameterizedTest
     @ValueSource(ints = {1, 3, 7})
     void shortcutReadBackByMslinks(int showCommand) throws Exception {
-        Files.createDirectories(LINKS);
         Path link = LINKS.resolve(showCommand + ".lnk");
         String target = System.getenv("SystemRoot") + "\\notepad.exe";
         assertEquals(0, Win32File.winCreateShortcut(
@@ -99,8 +105,7 @@ class DesktopTest {
 
     @ParameterizedTest
     @ValueSource(ints = {0, 1, 2, 3, 4})
-    void shortcutNullArgumentsGive87(int nullAt) throws IOException {
-        Files.createDirectories(LINKS);
+    void shortcutNullArgumentsGive87(int nullAt) {
         String[] strings = {"C:\\windows\\notepad.exe", "", LINKS.resolve("null.lnk").toString(), "", ""};
         strings[nullAt] = null;
         assertEquals(87, Win32File.winCreateShortcut(strings[0], strings[1], strings[2], strings[3], strings[4], 1));
