@@ -15,8 +15,8 @@ final class Suite {
     private Suite() {}
 
     /**
-     * A name for the suite's own keys, pipes, windows and files. Not from UUID: Java 21 seeds
-     * SecureRandom from the network interfaces, which crashes it under Wine 8.
+     * A name for the suite's own keys, pipes, windows and files. Not from UUID: seeding
+     * SecureRandom reads the network interfaces, which crashes Java under Wine 8.
      */
     static String uniqueName(String prefix) {
         return prefix + "ulvexwin64-java-" + System.currentTimeMillis() + "-" + ProcessHandle.current().pid()
