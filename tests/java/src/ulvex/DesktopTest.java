@@ -32,11 +32,15 @@ class DesktopTest {
         Files.createDirectories(LINKS);
     }
 
+    /** Wine's shell may still be reading a new shortcut for a moment ("Sharing violation"). */
     @AfterAll
-    static void deleteLinks() throws IOException {
+    static void deleteLinks() throws Exception {
         try (Stream<Path> links = Files.list(LINKS)) {
             for (Path link : (Iterable<Path>) links::iterator) {
-                Files.delete(link);
+                for (int attempt = 1; !link.toFile().delete(); attempt++) {
+                    assertTrue(attempt < 50, "cannot delete " + link);
+                    Thread.sleep(100);
+                }
             }
         }
         Files.delete(LINKS);

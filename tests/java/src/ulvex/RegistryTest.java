@@ -87,6 +87,7 @@ class RegistryTest {
 
     static Stream<Arguments> failures() {
         int sz = Registry.REG_SZ;
+        int multiSz = Registry.REG_MULTI_SZ;
         // Wine counts nothing under HKEY_PERFORMANCE_DATA, and writes no value of so long a name.
         int performanceData = Registry.HKEY_PERFORMANCE_DATA;
         String longName = "v".repeat(20_000);
@@ -109,11 +110,11 @@ class RegistryTest {
                 // (REG_DWORD/REG_DWORD_BIG_ENDIAN)" for longName.
                 raises("Incompatible data types", () -> Registry.keySetValue(HKCU, KEY, "v", sz, 1, false)),
                 raises("Incompatible data types", () -> Registry.keySetValue(HKCU, KEY, "v", sz, null, false)),
-                raises("Not implemented", () -> Registry.keySetValue(HKCU, KEY, "v", Registry.REG_MULTI_SZ, "", false)),
-                raises("Unsupported value type", () -> Registry.keySetValue(HKCU, KEY, "v", Registry.REG_LINK, "", false)),
+                raises("Not implemented", () -> Registry.keySetValue(HKCU, KEY, "v", multiSz, "", false)),
+                raises("Unsupported value type", () -> Registry.keySetValue(HKCU, KEY, "v", Registry.REG_LINK, 1, false)),
                 raises("Unsupported data type", () -> {
                     // Written by Windows' own reg.exe: the library writes no REG_MULTI_SZ.
-                    String[] add = {"reg", "add", "HKCU\\" + KEY, "/v", "list", "/t", "REG_MULTI_SZ", "/d", "a\\0b", "/f"};
+                    String[] add = {"reg", "add", "HKCU\\" + KEY, "/v", "list", "/t", "REG_MULTI_SZ", "/d", "a", "/f"};
                     assertEquals(0, new ProcessBuilder(add).inheritIO().start().waitFor());
                     Registry.keyGetValue(HKCU, KEY, "list");
                 }));
