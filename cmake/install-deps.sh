@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when any is missing (as root).
 set -eu
 packages="cmake make clang-19 lld-19 llvm-19 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 xvfb
-openjdk-17-jdk-headless googletest liblnk-utils clang-format osslsigncode openssl zip"
+openjdk-17-jdk-headless googletest liblnk-utils clang-format osslsigncode openssl zip
+unzip maven python3-pip"
 missing=""
 for package in $packages; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then

@@ -89,3 +89,5 @@ add_custom_command(
     COMMENT "Packing ${PROJECT_NAME}-${PROJECT_VERSION}-win64.zip"
     VERBATIM)
 add_custom_target(ulvexwin64_package ALL DEPENDS ${ULVEX_PACKAGE})
+# The jar is made by its own target alone: two targets running its rule at once would race.
+add_dependencies(ulvexwin64_package ulvexwin64_jar)
