@@ -105,9 +105,8 @@ class RegistryTest {
                         () -> Registry.keySetValue(HKCU, KEY, longName, Registry.REG_BINARY, new byte[1], false)),
                 // A failed text write raises the system's text for the error: Wine's for 87.
                 raises("Invalid parameter.\r\n", () -> Registry.keySetValue(HKCU, KEY, longName, sz, "x", false)),
-                // Left out until keySetValue checks for an exception after CallIntMethod, which
-                // -Xcheck:jni reports when the write then fails: "Error setting registry value
-                // (REG_DWORD/REG_DWORD_BIG_ENDIAN)" for longName.
+                raises("Error setting registry value (REG_DWORD/REG_DWORD_BIG_ENDIAN)",
+                        () -> Registry.keySetValue(HKCU, KEY, longName, Registry.REG_DWORD, 1, false)),
                 raises("Incompatible data types", () -> Registry.keySetValue(HKCU, KEY, "v", sz, 1, false)),
                 raises("Incompatible data types", () -> Registry.keySetValue(HKCU, KEY, "v", sz, null, false)),
                 raises("Not implemented", () -> Registry.keySetValue(HKCU, KEY, "v", multiSz, "", false)),
