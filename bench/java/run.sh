@@ -6,7 +6,8 @@
 # -f 1 -wi 3 -i 5 -w 1s -r 1s. ULVEX_BUILD_DIR (default: build beside bench/) must hold the built
 # bin/ulvexwin64.dll, bin/ulvexwin64.jar and wine-run.sh, and the Wine platform must be running
 # (cmake/wine-env.sh start build/wine). The jars come from bench/java/pom.xml through Maven and
-# must match bench/java/jars.sha256; classes and results go to ULVEX_BUILD_DIR/bench-java.
+# must match bench/java/jars.sha256 (cmake/fetch-pinned.sh); classes and results go to
+# ULVEX_BUILD_DIR/bench-java.
 # JVM_FLAGS adds JVM options, given to java.exe and by JMH to its forks. ROUNDS (default 1)
 # repeats the whole run; the closing table takes medians over the rounds.
 set -eu
@@ -21,14 +22,10 @@ build=$(cd "${ULVEX_BUILD_DIR:-$here/../../build}" && pwd)
 work=$build/bench-java
 jvm_flags=${JVM_FLAGS:-}
 
-# The jars, checked byte for byte: nothing else may stand in the directory.
+# The jars, fetched whole and checked against jars.sha256 as the Java suite's are.
 if [ ! -d "$work/lib" ]; then
-    mvn -q -f "$here/pom.xml" dependency:copy-dependencies -DoutputDirectory="$work/lib"
-fi
-(cd "$work/lib" && sha256sum --quiet -c "$here/jars.sha256")
-if [ "$(ls "$work/lib" | wc -l)" -ne "$(wc -l <"$here/jars.sha256")" ]; then
-    echo "$work/lib holds jars that jars.sha256 does not list" >&2
-    exit 1
+    "$here/../../cmake/fetch-pinned.sh" maven "$here/pom.xml" "$here/jars.sha256" "$work/m2" \
+        "$work/lib"
 fi
 
 # Compiled on Linux for Java 8, the lowest release JMH 1.37 and JNA 5 support; JMH's annotation

@@ -15,9 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
-#include <iterator>
 #include <vector>
 
 #include "family_calls.h"
@@ -86,18 +86,25 @@ TEST(StackCanary, FrameLeftAfterTheCanaryChangedEndsTheProcess) {
 }
 
 // The module's guard function table, and what the dispatcher below saw while installed.
+// The RVAs of a guard function table at `table`, sorted: entries of 4 bytes and the number of
+// extra bytes GuardFlags gives in its top four bits.
+std::vector<DWORD> guardTableRvas(const BYTE* table, const jnitest::LoadConfig64& config) {
+    const std::size_t stride = 4 + ((config.guardFlags & 0xF0000000u) >> 28);
+    std::vector<DWORD> rvas;
+    for (ULONGLONG i = 0; i < config.guardFunctionCount; ++i, table += stride) {
+        rvas.push_back(*reinterpret_cast<const DWORD*>(table));
+    }
+    std::sort(rvas.begin(), rvas.end());
+    return rvas;
+}
+
 struct GuardTable {
     explicit GuardTable(HMODULE module)
         : base(reinterpret_cast<std::uintptr_t>(module)),
-          end(base + jnitest::ntHeaders(module)->OptionalHeader.SizeOfImage) {
-        const jnitest::LoadConfig64* config = jnitest::loadConfig(module);
-        const std::size_t stride = 4 + ((config->guardFlags & 0xF0000000u) >> 28);
-        const auto* entry = reinterpret_cast<const BYTE*>(config->guardFunctionTable);
-        for (ULONGLONG i = 0; i < config->guardFunctionCount; ++i, entry += stride) {
-            rvas.push_back(*reinterpret_cast<const DWORD*>(entry));
-        }
-        std::sort(rvas.begin(), rvas.end());
-    }
+          end(base + jnitest::ntHeaders(module)->OptionalHeader.SizeOfImage),
+          rvas(guardTableRvas(
+              reinterpret_cast<const BYTE*>(jnitest::loadConfig(module)->guardFunctionTable),
+              *jnitest::loadConfig(module))) {}
     bool lists(std::uintptr_t address) const {
         return std::binary_search(rvas.begin(), rvas.end(), static_cast<DWORD>(address - base));
     }
@@ -258,12 +265,8 @@ TEST(ControlFlowGuard, EveryLoaderCallTargetInTheFileIsListed) {
     ASSERT_TRUE(image.read());
     const auto& config = image.atRva<jnitest::LoadConfig64>(
         image.directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG).VirtualAddress);
-    const std::size_t stride = 4 + ((config.guardFlags & 0xF0000000u) >> 28);
-    const auto* entry = &image.atRva<BYTE>(image.rvaOf(config.guardFunctionTable));
-    std::vector<DWORD> listed;
-    for (ULONGLONG i = 0; i < config.guardFunctionCount; ++i, entry += stride) {
-        listed.push_back(*reinterpret_cast<const DWORD*>(entry));
-    }
+    const std::vector<DWORD> listed =
+        guardTableRvas(&image.atRva<BYTE>(image.rvaOf(config.guardFunctionTable)), config);
     std::vector<std::pair<std::string, DWORD>> targets = {
         {"entry point", image.headers().OptionalHeader.AddressOfEntryPoint}};
     const IMAGE_DATA_DIRECTORY& tls = image.directory(IMAGE_DIRECTORY_ENTRY_TLS);
@@ -276,7 +279,7 @@ TEST(ControlFlowGuard, EveryLoaderCallTargetInTheFileIsListed) {
         }
     }
     for (const auto& [kind, rva] : targets) {
-        bool found = std::find(listed.begin(), listed.end(), rva) != listed.end();
+        bool found = std::binary_search(listed.begin(), listed.end(), rva);
         std::printf("%s at +0x%lx: %s\n", kind.c_str(), rva, found ? "listed" : "not listed");
         EXPECT_TRUE(found) << kind << " at +0x" << std::hex << rva << " is not a guard target";
     }
