@@ -149,8 +149,12 @@ Outcome pipe(const jnitest::Library& library, jnitest::JniHost& host) {
 Outcome window(const jnitest::Library& library, jnitest::JniHost& host) {
     auto create = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Window_createWindow,
                              "Java_com_ulvex_kesp_tavik_common_win32_Window_createWindow");
-    jint made =
-        host.call(create, host.string("family"), host.string("UlvexFamily"), 0, 0, 0, 0, 10, 10);
+    // A title longer than the names the library copies on the stack.
+    jint made = host.call(create, host.string(std::string(300, 't')), host.string("UlvexFamily"), 0,
+                          0, 0, 0, 10, 10);
+    if (made == -1) {
+        return Outcome::failed;
+    }
     bool destroyed = made != 0 && made != -1 &&
                      DestroyWindow(reinterpret_cast<HWND>(static_cast<INT_PTR>(made)));
     // Wine frees a destroyed window's resources as the thread handles its messages.
