@@ -87,6 +87,7 @@ DWORD saveLink(IShellLinkA* link, const char* path, DWORD errorAfterCreate) {
     if (widePath.get() == nullptr) {
         return failureCode(errorAfterCreate, E_OUTOFMEMORY);
     }
+    SetLastError(ERROR_SUCCESS);
     status = file->Save(widePath.get(), TRUE);
     DWORD errorAfterSave = GetLastError();
     return FAILED(status) ? failureCode(errorAfterSave, status) : ERROR_SUCCESS;
@@ -94,6 +95,7 @@ DWORD saveLink(IShellLinkA* link, const char* path, DWORD errorAfterCreate) {
 
 DWORD writeShortcut(const ulvex::GuardedStrings& fields, jint showCommand) {
     ulvex::ComReference<IShellLinkA> link;
+    SetLastError(ERROR_SUCCESS);
     HRESULT status = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IShellLinkA, link.out());
     DWORD errorAfterCreate = GetLastError();

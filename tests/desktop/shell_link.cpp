@@ -98,7 +98,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Save(LPCOLESTR name, BOOL remember) override {
         link_.calls.push_back("Save(" + narrow(name) + "," + std::to_string(remember) + ")");
-        return inner_->Save(name, remember);
+        return FAILED(link_.saveResult) ? link_.saveResult : inner_->Save(name, remember);
     }
     HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR name) override {
         return inner_->SaveCompleted(name);
@@ -132,6 +132,13 @@ void RecordingLink::record(const char* name, const std::string& argument) {
     calls.push_back(std::string(name) + "(" + argument + ")");
 }
 
+HRESULT RecordingLink::setterAnswer(HRESULT result) const {
+    if (setterLastError != 0) {
+        SetLastError(setterLastError);
+    }
+    return result;
+}
+
 HRESULT RecordingLink::QueryInterface(REFIID iid, void** out) {
     if (iid == IID_IPersistFile) {
         record("QueryInterface", "IPersistFile");
@@ -163,23 +170,24 @@ ULONG RecordingLink::Release() {
 
 HRESULT RecordingLink::SetPath(LPCSTR path) {
     record("SetPath", path);
-    return FAILED(setterResult) ? setterResult : inner_->SetPath(path);
+    return setterAnswer(FAILED(setterResult) ? setterResult : inner_->SetPath(path));
 }
 HRESULT RecordingLink::SetArguments(LPCSTR arguments) {
     record("SetArguments", arguments);
-    return FAILED(setterResult) ? setterResult : inner_->SetArguments(arguments);
+    return setterAnswer(FAILED(setterResult) ? setterResult : inner_->SetArguments(arguments));
 }
 HRESULT RecordingLink::SetDescription(LPCSTR description) {
     record("SetDescription", description);
-    return FAILED(setterResult) ? setterResult : inner_->SetDescription(description);
+    return setterAnswer(FAILED(setterResult) ? setterResult : inner_->SetDescription(description));
 }
 HRESULT RecordingLink::SetShowCmd(int showCommand) {
     record("SetShowCmd", std::to_string(showCommand));
-    return FAILED(setterResult) ? setterResult : inner_->SetShowCmd(showCommand);
+    return setterAnswer(FAILED(setterResult) ? setterResult : inner_->SetShowCmd(showCommand));
 }
 HRESULT RecordingLink::SetWorkingDirectory(LPCSTR directory) {
     record("SetWorkingDirectory", directory);
-    return FAILED(setterResult) ? setterResult : inner_->SetWorkingDirectory(directory);
+    return setterAnswer(FAILED(setterResult) ? setterResult
+                                             : inner_->SetWorkingDirectory(directory));
 }
 
 // Calls the library does not make: recorded under their names so that a test sees them.

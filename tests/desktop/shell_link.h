@@ -59,6 +59,8 @@ public:
     LONG references = 1;
     bool refusePersistFile = false;  // QueryInterface for IPersistFile fails
     HRESULT setterResult = S_OK;     // a failure is returned without passing the call on
+    DWORD setterLastError = 0;       // left as the last error by every setter, when not 0
+    HRESULT saveResult = S_OK;       // a failure is returned without passing the call on
 
     // The fields as the shell's object holds them, read through its own getters.
     LinkFields shellFields() const;
@@ -88,6 +90,7 @@ public:
 private:
     class File;
     void record(const char* name, const std::string& argument);
+    HRESULT setterAnswer(HRESULT result) const;
 
     IShellLinkA* inner_;
     IPersistFile* innerFile_;

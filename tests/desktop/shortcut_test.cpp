@@ -37,9 +37,12 @@ struct ComSpy {
     bool createArgumentsRight = false;
     bool raiseInCreate = false;
     HRESULT createFailure = S_OK;
-    DWORD lastErrorAfterCreate = 0;
+    DWORD lastErrorAfterInitialise = 0;  // a code left by an earlier call, when not 0
+    DWORD lastErrorAfterCreate = 0;      // set by a creation that succeeds, or by any when not 0
     bool refusePersistFile = false;
     HRESULT setterResult = S_OK;
+    DWORD setterLastError = 0;
+    HRESULT saveResult = S_OK;
     std::unique_ptr<RecordingLink> link;
 };
 ComSpy spy;
@@ -52,6 +55,9 @@ HRESULT WINAPI spyCoInitialize(LPVOID reserved) {
     ++spy.initialisations;
     HRESULT result = realCoInitialize(reserved);
     spy.successfulInitialisations += SUCCEEDED(result) ? 1 : 0;
+    if (spy.lastErrorAfterInitialise != 0) {
+        SetLastError(spy.lastErrorAfterInitialise);
+    }
     return result;
 }
 
@@ -78,11 +84,25 @@ HRESULT WINAPI spyCoCreateInstance(REFCLSID id, LPUNKNOWN outer, DWORD context, 
             spy.link = std::make_unique<RecordingLink>(inner);
             spy.link->refusePersistFile = spy.refusePersistFile;
             spy.link->setterResult = spy.setterResult;
+            spy.link->setterLastError = spy.setterLastError;
+            spy.link->saveResult = spy.saveResult;
             *out = static_cast<IShellLinkA*>(spy.link.get());
         }
     }
-    SetLastError(spy.lastErrorAfterCreate);
+    if (SUCCEEDED(result) || spy.lastErrorAfterCreate != 0) {
+        SetLastError(spy.lastErrorAfterCreate);
+    }
     return result;
+}
+
+// The guarded scopes' TLS read, keeping the last error as a library without its TLS slot does:
+// then nothing in the library clears a code that an earlier call left.
+decltype(&TlsGetValue) realTlsGetValue;
+LPVOID WINAPI errorKeepingTlsGetValue(DWORD slot) {
+    DWORD lastError = GetLastError();
+    LPVOID value = realTlsGetValue(slot);
+    SetLastError(lastError);
+    return value;
 }
 
 int WINAPI raisingMultiByteToWideChar(UINT, DWORD, LPCCH, int, LPWSTR, int) {
@@ -333,6 +353,28 @@ TEST_F(ShortcutTest, FailedSaveGivesTheSystemCode) {
     EXPECT_EQ(spy.link->calls.back(), "Release(link)");
     EXPECT_EQ(spy.link->references, 0);
     expectBalanced();
+}
+
+// A code that an earlier call left is not taken for the failure's own.
+TEST_F(ShortcutTest, StaleLastErrorIsNotReported) {
+    struct Case {
+        DWORD leftBeforeCreate;
+        HRESULT createFailure;
+        DWORD leftBySetters;
+        HRESULT saveResult;
+    };
+    const Case cases[] = {{1234, REGDB_E_CLASSNOTREG, 0, S_OK}, {0, S_OK, 1234, E_FAIL}};
+    auto hooks = spyOnCom();
+    ImportHook tls(library.handle(), "kernel32.dll", "TlsGetValue", &errorKeepingTlsGetValue);
+    realTlsGetValue = tls.original<std::remove_pointer_t<decltype(realTlsGetValue)>>();
+    for (const Case& c : cases) {
+        spy = ComSpy{};
+        spy.lastErrorAfterInitialise = c.leftBeforeCreate;
+        spy.createFailure = c.createFailure;
+        spy.setterLastError = c.leftBySetters;
+        spy.saveResult = c.saveResult;
+        EXPECT_EQ(write({notepad, "", "", "", 0}, linkPath("stale.lnk")), ERROR_GEN_FAILURE);
+    }
 }
 
 TEST_F(ShortcutTest, SuccessIsZeroWhateverTheLastError) {
