@@ -97,8 +97,10 @@ Outcome shortcut(const jnitest::Library& library, jnitest::JniHost& host) {
     // A name of its own for every call: a shortcut may stay open briefly after it was written.
     static int calls = 0;
     std::string link = tempPath("ulvex-family-") + "-" + std::to_string(++calls) + ".lnk";
-    jint result = host.call(create, host.string("C:\\windows\\notepad.exe"), host.string(""),
-                            host.string(link), host.string(""), host.string(""), 0);
+    // A description longer than the texts the library copies on the stack.
+    jint result =
+        host.call(create, host.string("C:\\windows\\notepad.exe"), host.string(""),
+                  host.string(link), host.string(std::string(300, 'd')), host.string(""), 0);
     bool written = GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
     DeleteFileA(link.c_str());
     if (result == 0) {
