@@ -67,13 +67,13 @@ constexpr std::uintptr_t defaultCanary = 0x00002B992DDFA232;
 }
 
 void registerLoadTimeClass() {
-    WNDCLASSA windowClass{};
+    WNDCLASSW windowClass{};
     windowClass.style = CS_GLOBALCLASS | CS_NOCLOSE | CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.hInstance = moduleHandle;
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_SCROLLBAR + 1);
-    windowClass.lpszClassName = "MYULVEXWIN32";
-    windowClassAtom = RegisterClassA(&windowClass);
+    windowClass.lpszClassName = L"MYULVEXWIN32";
+    windowClassAtom = RegisterClassW(&windowClass);
 }
 
 void unregisterLoadTimeClass() {
