@@ -59,7 +59,7 @@ Outcome environmentLookup(const jnitest::Library& library, jnitest::JniHost& hos
     if (value == nullptr) {
         return Outcome::failed;
     }
-    return host.newStringUtfBytes(value) == longValue ? Outcome::succeeded : Outcome::wrong;
+    return host.utf8(value) == longValue ? Outcome::succeeded : Outcome::wrong;
 }
 
 // A value that reads as longValue: "expand" by its expansion, "long" above the stack buffer.
