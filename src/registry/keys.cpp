@@ -58,8 +58,9 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyDelete
     HKEY parent = ulvex::keyFromJava(root);
     LSTATUS status =
         namesTheRoot(path.get()) ? ERROR_INVALID_PARAMETER : SHDeleteKeyA(parent, path.get());
-    status = ulvex::onceMoreByUtf16(env, subKey, path.get(), status,
-                                    [&](const wchar_t* wide) { return SHDeleteKeyW(parent, wide); });
+    status = ulvex::onceMoreByUtf16(env, subKey, path.get(), status, [&](const wchar_t* wide) {
+        return SHDeleteKeyW(parent, wide);
+    });
     path.release();
     if (status != ERROR_SUCCESS) {
         ulvex::throwRegistryException(env, "Could not delete registry key");
@@ -150,7 +151,8 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetVal
     if (valueName == nullptr) {
         return -1;
     }
-    switch (ulvex::openKey(env, root, subKey, ulvex::readAccess, KeyLookup::storedFormThenUtf16, key)) {
+    switch (
+        ulvex::openKey(env, root, subKey, ulvex::readAccess, KeyLookup::storedFormThenUtf16, key)) {
         case KeyOpening::noPath:
             return -1;
         case KeyOpening::failed:

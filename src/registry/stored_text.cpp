@@ -65,8 +65,9 @@ int fromStoredForm(wchar_t* text, int length) {
     BOOL lossy = FALSE;
     int count = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, length, bytes.text(), room,
                                     nullptr, &lossy);
-    const BYTE* end = bytes.get() + count;
-    if (count == 0 || lossy || std::all_of(bytes.get(), end, [](BYTE byte) { return byte < 0x80; })) {
+    const BYTE* begin = bytes.get();
+    if (count == 0 || lossy ||
+        std::all_of(begin, begin + count, [](BYTE byte) { return byte < 0x80; })) {
         return length;
     }
     int decoded = decodeModifiedUtf8(bytes.get(), count, nullptr);

@@ -22,9 +22,9 @@ const char incompatibleValue[] = "Incompatible data types";
 
 // A value of up to this many bytes (text of up to 1024 UTF-16 units) is read by a single query
 // into a buffer on the stack. Windows advises keeping values over 2048 bytes in files, so this
-// takes the values clients read (paths, flags, versions). It is a small part of the 7 pages (28 KiB) that the Java
-// virtual machine keeps free on a 64-bit Windows thread's stack for native code, and the frame
-// stays below one page, so it needs no stack probe.
+// takes the values clients read (paths, flags, versions). It is a small part of the 7 pages (28
+// KiB) that the Java virtual machine keeps free on a 64-bit Windows thread's stack for native code,
+// and the frame stays below one page, so it needs no stack probe.
 constexpr DWORD stackDataSize = 2048;
 // The heap blocks, each of the size Windows last reported, that a value too large for the
 // stack buffer, or an expansion, is tried in. A value rewritten larger between two calls made
@@ -291,9 +291,8 @@ JNIEXPORT void JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keySetVal
     JNIEnv* env, jclass, jint root, jstring subKey, jstring valueName, jint type, jobject value,
     jboolean broadcast) {
     RegistryKey key;
-    if (valueName == nullptr ||
-        ulvex::openKey(env, root, subKey, ulvex::allAccess, KeyLookup::storedForm, key) !=
-            KeyOpening::opened) {
+    if (valueName == nullptr || ulvex::openKey(env, root, subKey, ulvex::allAccess,
+                                               KeyLookup::storedForm, key) != KeyOpening::opened) {
         return;
     }
     ScopedUtfChars name(env, valueName);

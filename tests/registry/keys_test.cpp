@@ -46,17 +46,19 @@ TEST_F(KeyCreate, NullOrUnconvertiblePathReturnsMinusOne) {
     EXPECT_FALSE(rawKeyExists(scratch.child("x")));
 }
 
-// Also when the path ends in a backslash, as a key written as "tree\\" is named.
+// Also when the path ends in a backslash, as a key written as "tree\\" is named, and a tree
+// another program made under a name beyond ASCII.
 TEST_F(KeyDelete, RemovesTheWholeTree) {
-    for (const char* named : {"tree", "tree\\"}) {
-        rawSetValue(scratch.child("tree\\inner"), "v", REG_SZ, {'x', 0});
-        rawSetValue(scratch.child("tree"), "w", REG_SZ, {'y', 0});
+    for (std::string named : {"tree", "tree\\", "Küche"}) {
+        std::string tree = named == "Küche" ? named : "tree";
+        rawSetValueW(scratch.child(tree + "\\inner"), "v", REG_SZ, {'x', 0, 0, 0});
+        rawSetValueW(scratch.child(tree), "w", REG_SZ, {'y', 0, 0, 0});
         EXPECT_EQ(host.call(registry.keyDelete, currentUser, host.string(scratch.child(named)),
                             jboolean{0}),
                   0)
             << named;
         expectNothingRaised();
-        EXPECT_FALSE(rawKeyExists(scratch.child("tree"))) << named;
+        EXPECT_FALSE(rawKeyExists(scratch.child(tree))) << named;
     }
     EXPECT_TRUE(hooks.broadcasts.empty());
 }
@@ -117,7 +119,10 @@ TEST_F(KeyExists, AnswersWithoutRaising) {
         std::string path;
         jboolean expected;
     };
-    for (const Case& c : {Case{scratch.path(), 1}, Case{scratch.child("missing"), 0}}) {
+    const std::string byW = scratch.child("Küche Пётр");
+    rawSetValueW(byW, "", REG_SZ, {});
+    for (const Case& c : {Case{scratch.path(), 1}, Case{scratch.child("missing"), 0}, Case{byW, 1},
+                          Case{byW + '\0' + "x", 0}}) {
         EXPECT_EQ(host.call(registry.keyExists, currentUser, host.string(c.path)), c.expected)
             << c.path;
     }
@@ -130,12 +135,14 @@ TEST_F(KeyCounts, ValuesAndSubKeysAreToldApart) {
     rawSetValue(scratch.child("values"), "v", REG_DWORD, {1, 0, 0, 0});
     rawCreateKey(scratch.child("subkeys\\inner"));
     rawCreateKey(scratch.child("empty"));
+    rawSetValueW(scratch.child("Küche"), "v", REG_DWORD, {1, 0, 0, 0});
     struct Case {
         const char* child;
         jboolean hasSubKeys;
         jboolean hasValues;
     };
-    for (Case c : {Case{"values", 0, 1}, Case{"subkeys", 1, 0}, Case{"empty", 0, 0}}) {
+    for (Case c :
+         {Case{"values", 0, 1}, Case{"subkeys", 1, 0}, Case{"empty", 0, 0}, Case{"Küche", 0, 1}}) {
         jstring path = host.string(scratch.child(c.child));
         EXPECT_EQ(host.call(registry.keyHasSubKeys, currentUser, path), c.hasSubKeys) << c.child;
         EXPECT_EQ(host.call(registry.keyHasValues, currentUser, path), c.hasValues) << c.child;
@@ -184,11 +191,13 @@ TEST_F(KeyCounts, NullOrUnconvertiblePathIsFalseWithoutRegistryCall) {
 TEST_F(KeyHasValue, ProbesPresenceOnly) {
     rawSetValue(scratch.path(), "present", REG_BINARY, {1});
     rawSetValue(scratch.path(), "", REG_SZ, {'d', 0});
+    rawSetValueW(scratch.path(), "Zoë 東京", REG_BINARY, {1});
     struct Case {
-        const char* name;
+        std::string name;
         jboolean expected;
     };
-    for (Case c : {Case{"present", 1}, Case{"", 1}, Case{"absent", 0}}) {
+    for (const Case& c : {Case{"present", 1}, Case{"", 1}, Case{"absent", 0}, Case{"Zoë 東京", 1},
+                          Case{std::string("Zoë 東京") + '\0' + "x", 0}}) {
         EXPECT_EQ(host.call(registry.keyHasValue, currentUser, host.string(scratch.path()),
                             host.string(c.name)),
                   c.expected)
@@ -230,6 +239,10 @@ TEST_F(KeyGetValueType, ReportsTheStoredTypeNumber) {
                             host.string(name)),
                   static_cast<jint>(type));
     }
+    rawSetValueW(scratch.child("Küche"), "Zoë", REG_QWORD, {0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(host.call(registry.keyGetValueType, currentUser, host.string(scratch.child("Küche")),
+                        host.string("Zoë")),
+              REG_QWORD);
     expectNothingRaised();
 }
 
@@ -265,17 +278,25 @@ TEST_F(KeyGetValueType, NullArgumentsGiveMinusOneAndFailedNameConversionZero) {
     EXPECT_EQ(hooks.registryCalls.load(), 1);
 }
 
+// Also a value another program made under a name beyond ASCII, in a key named so.
 TEST_F(KeyDeleteValue, DeletesAndBroadcastsOnRequest) {
     struct Case {
         jboolean flag;  // only its low byte counts; any non-zero byte asks for the broadcast
         size_t broadcasts;
+        std::string key;
+        std::string name;
     };
-    for (Case c : {Case{0, 0}, Case{1, 1}, Case{2, 1}, Case{0x80, 1}}) {
+    const std::string path = scratch.path();
+    for (const Case& c : {Case{0, 0, path, "gone"}, Case{1, 1, path, "gone"},
+                          Case{2, 1, path, "gone"}, Case{0x80, 1, scratch.child("Küche"), "Zoë"}}) {
         hooks.broadcasts.clear();
-        rawSetValue(scratch.path(), "gone", REG_DWORD, {1, 0, 0, 0});
-        host.call(registry.keyDeleteValue, currentUser, host.string(scratch.path()),
-                  host.string("gone"), c.flag);
-        EXPECT_FALSE(rawGetValue(scratch.path(), "gone").found);
+        rawSetValueW(c.key, c.name, REG_DWORD, {1, 0, 0, 0});
+        host.call(registry.keyDeleteValue, currentUser, host.string(c.key), host.string(c.name),
+                  c.flag);
+        EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, wide(c.key).c_str(), wide(c.name).c_str(),
+                               RRF_RT_ANY, nullptr, nullptr, nullptr),
+                  ERROR_FILE_NOT_FOUND)
+            << c.name;
         EXPECT_EQ(hooks.broadcasts.size(), c.broadcasts) << int(c.flag);
     }
     expectNothingRaised();

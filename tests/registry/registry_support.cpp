@@ -35,7 +35,22 @@ enum Hooked : size_t {
     heapAlloc,
     heapFree,
     expand,
+    openKeyW,
+    queryValueW,
 };
+
+std::string named(const wchar_t* text) {
+    if (text == nullptr) {
+        return "<null>";
+    }
+    char bytes[1024] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes - 1, nullptr, nullptr);
+    return bytes;
+}
+
+std::string named(const char* name) {
+    return name != nullptr ? name : "<null>";
+}
 
 void note(Interception& state, const char* call) {
     if (state.followed != nullptr) {
@@ -44,22 +59,33 @@ void note(Interception& state, const char* call) {
     }
 }
 
-LSTATUS WINAPI openKeyHook(HKEY root, LPCSTR path, DWORD options, REGSAM mask, PHKEY result) {
+// RegOpenKeyExA and RegOpenKeyExW, told apart by the width of the path.
+template <typename Function, typename Char>
+LSTATUS openAnyKey(Hooked hooked, HKEY root, const Char* path, DWORD options, REGSAM mask,
+                   PHKEY result) {
     Interception& state = *current;
-    note(state, "RegOpenKeyExA");
+    note(state, hooked == openKey ? "RegOpenKeyExA" : "RegOpenKeyExW");
     ++state.registryCalls;
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
-        state.opens.push_back({root, path != nullptr ? path : "", options, mask});
+        state.opens.push_back({root, path != nullptr ? named(path) : "", options, mask});
     }
     if (state.openStatus != 0) {
         return state.openStatus;
     }
-    LSTATUS status = original<decltype(RegOpenKeyExA)>(openKey)(root, path, options, mask, result);
+    LSTATUS status = original<Function>(hooked)(root, path, options, mask, result);
     if (status == ERROR_SUCCESS) {
         ++state.keysOpened;
     }
     return status;
+}
+
+LSTATUS WINAPI openKeyHook(HKEY root, LPCSTR path, DWORD options, REGSAM mask, PHKEY result) {
+    return openAnyKey<decltype(RegOpenKeyExA)>(openKey, root, path, options, mask, result);
+}
+
+LSTATUS WINAPI openKeyWHook(HKEY root, LPCWSTR path, DWORD options, REGSAM mask, PHKEY result) {
+    return openAnyKey<decltype(RegOpenKeyExW)>(openKeyW, root, path, options, mask, result);
 }
 
 LSTATUS WINAPI createKeyHook(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyClass, DWORD options,
@@ -104,15 +130,16 @@ LSTATUS WINAPI queryInfoHook(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWOR
         valueNameLength, valueLength, securityLength, written);
 }
 
-LSTATUS WINAPI queryValueHook(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                              LPDWORD size) {
+// RegQueryValueExA and RegQueryValueExW, told apart by the width of the name.
+template <typename Function, typename Char>
+LSTATUS queryAnyValue(Hooked hooked, HKEY key, const Char* name, LPDWORD reserved, LPDWORD type,
+                      LPBYTE data, LPDWORD size) {
     Interception& state = *current;
     ++state.registryCalls;
-    note(state, "RegQueryValueExA");
+    note(state, hooked == queryValue ? "RegQueryValueExA" : "RegQueryValueExW");
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
-        state.valueQueries.push_back(std::string(name != nullptr ? name : "<null>") + ":" +
-                                     (type != nullptr ? " type" : "") +
+        state.valueQueries.push_back(named(name) + ":" + (type != nullptr ? " type" : "") +
                                      (data != nullptr ? " data" : "") +
                                      (size != nullptr ? " size" : ""));
     }
@@ -122,7 +149,19 @@ LSTATUS WINAPI queryValueHook(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD t
     if (data != nullptr && current->dataQueryStatus != 0) {
         return current->dataQueryStatus;
     }
-    return original<decltype(RegQueryValueExA)>(queryValue)(key, name, reserved, type, data, size);
+    return original<Function>(hooked)(key, name, reserved, type, data, size);
+}
+
+LSTATUS WINAPI queryValueHook(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                              LPDWORD size) {
+    return queryAnyValue<decltype(RegQueryValueExA)>(queryValue, key, name, reserved, type, data,
+                                                     size);
+}
+
+LSTATUS WINAPI queryValueWHook(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                               LPDWORD size) {
+    return queryAnyValue<decltype(RegQueryValueExW)>(queryValueW, key, name, reserved, type, data,
+                                                     size);
 }
 
 LSTATUS WINAPI setValueHook(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
@@ -164,17 +203,17 @@ LSTATUS WINAPI deleteKeyHook(HKEY root, LPCSTR path) {
 LRESULT WINAPI sendMessageHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
                                UINT timeout, PDWORD_PTR result) {
     Interception& state = *current;
-    note(state, "SendMessageTimeoutA");
+    note(state, "SendMessageTimeoutW");
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
-        const char* text = reinterpret_cast<const char*>(lParam);
-        state.broadcasts.push_back({window, message, wParam, text != nullptr ? text : "<null>",
-                                    flags, timeout, result == nullptr});
+        state.broadcasts.push_back({window, message, wParam,
+                                    named(reinterpret_cast<const wchar_t*>(lParam)), flags, timeout,
+                                    result == nullptr});
     }
     if (!state.sendBroadcasts) {
         return TRUE;
     }
-    return original<decltype(SendMessageTimeoutA)>(sendMessage)(window, message, wParam, lParam,
+    return original<decltype(SendMessageTimeoutW)>(sendMessage)(window, message, wParam, lParam,
                                                                 flags, timeout, result);
 }
 
@@ -199,7 +238,7 @@ BOOL WINAPI heapFreeHook(HANDLE heap, DWORD flags, LPVOID block) {
     return original<decltype(HeapFree)>(heapFree)(heap, flags, block);
 }
 
-DWORD WINAPI expandHook(LPCSTR source, LPSTR destination, DWORD size) {
+DWORD WINAPI expandHook(LPCWSTR source, LPWSTR destination, DWORD size) {
     Interception& state = *current;
     if (++state.expansions == state.failExpansionCall) {
         return 0;
@@ -207,7 +246,7 @@ DWORD WINAPI expandHook(LPCSTR source, LPSTR destination, DWORD size) {
     if (state.beforeExpansion) {
         state.beforeExpansion(size);
     }
-    DWORD answer = original<decltype(ExpandEnvironmentStringsA)>(expand)(source, destination, size);
+    DWORD answer = original<decltype(ExpandEnvironmentStringsW)>(expand)(source, destination, size);
     state.expansionCalls.emplace_back(size, answer);
     return answer;
 }
@@ -256,9 +295,16 @@ void rawCreateKey(const std::string& path) {
     RegCloseKey(key);
 }
 
+std::wstring wide(const std::string& utf8) {
+    std::wstring units(utf8.size(), L'\0');
+    units.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                     units.data(), static_cast<int>(units.size())));
+    return units;
+}
+
 bool rawKeyExists(const std::string& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, wide(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
     }
     RegCloseKey(key);
@@ -276,6 +322,18 @@ void rawSetValue(const std::string& path, const char* name, DWORD type,
     std::vector<std::uint8_t> buffer(bytes);
     buffer.push_back(0xEE);
     EXPECT_EQ(RegSetValueExA(key, name, 0, type, buffer.data(), static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+void rawSetValueW(const std::string& path, const std::string& name, DWORD type,
+                  const std::vector<std::uint8_t>& bytes) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, wide(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, wide(name).c_str(), 0, type, bytes.data(),
+                             static_cast<DWORD>(bytes.size())),
               ERROR_SUCCESS);
     RegCloseKey(key);
 }
@@ -310,10 +368,12 @@ Interception::Interception(HMODULE library) {
     hook("ADVAPI32.dll", "RegSetValueExA", reinterpret_cast<const void*>(&setValueHook));
     hook("ADVAPI32.dll", "RegDeleteValueA", reinterpret_cast<const void*>(&deleteValueHook));
     hook("SHLWAPI.dll", "SHDeleteKeyA", reinterpret_cast<const void*>(&deleteKeyHook));
-    hook("USER32.dll", "SendMessageTimeoutA", reinterpret_cast<const void*>(&sendMessageHook));
+    hook("USER32.dll", "SendMessageTimeoutW", reinterpret_cast<const void*>(&sendMessageHook));
     hook("KERNEL32.dll", "HeapAlloc", reinterpret_cast<const void*>(&heapAllocHook));
     hook("KERNEL32.dll", "HeapFree", reinterpret_cast<const void*>(&heapFreeHook));
-    hook("KERNEL32.dll", "ExpandEnvironmentStringsA", reinterpret_cast<const void*>(&expandHook));
+    hook("KERNEL32.dll", "ExpandEnvironmentStringsW", reinterpret_cast<const void*>(&expandHook));
+    hook("ADVAPI32.dll", "RegOpenKeyExW", reinterpret_cast<const void*>(&openKeyWHook));
+    hook("ADVAPI32.dll", "RegQueryValueExW", reinterpret_cast<const void*>(&queryValueWHook));
 }
 
 Interception::~Interception() {
