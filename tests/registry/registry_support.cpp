@@ -39,17 +39,13 @@ enum Hooked : size_t {
     queryValueW,
 };
 
+// The tests give the W functions ASCII names and texts only.
 std::string named(const wchar_t* text) {
-    if (text == nullptr) {
-        return "<null>";
-    }
-    char bytes[1024] = {};
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes - 1, nullptr, nullptr);
-    return bytes;
+    return text != nullptr ? std::string(text, text + lstrlenW(text)) : "<null>";
 }
 
-std::string named(const char* name) {
-    return name != nullptr ? name : "<null>";
+std::string named(const char* text) {
+    return text != nullptr ? text : "<null>";
 }
 
 void note(Interception& state, const char* call) {
@@ -59,33 +55,30 @@ void note(Interception& state, const char* call) {
     }
 }
 
-// RegOpenKeyExA and RegOpenKeyExW, told apart by the width of the path.
-template <typename Function, typename Char>
-LSTATUS openAnyKey(Hooked hooked, HKEY root, const Char* path, DWORD options, REGSAM mask,
-                   PHKEY result) {
+LSTATUS WINAPI openKeyHook(HKEY root, LPCSTR path, DWORD options, REGSAM mask, PHKEY result) {
     Interception& state = *current;
-    note(state, hooked == openKey ? "RegOpenKeyExA" : "RegOpenKeyExW");
+    note(state, "RegOpenKeyExA");
     ++state.registryCalls;
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
-        state.opens.push_back({root, path != nullptr ? named(path) : "", options, mask});
+        state.opens.push_back({root, path != nullptr ? path : "", options, mask});
     }
     if (state.openStatus != 0) {
         return state.openStatus;
     }
-    LSTATUS status = original<Function>(hooked)(root, path, options, mask, result);
+    LSTATUS status = original<decltype(RegOpenKeyExA)>(openKey)(root, path, options, mask, result);
     if (status == ERROR_SUCCESS) {
         ++state.keysOpened;
     }
     return status;
 }
 
-LSTATUS WINAPI openKeyHook(HKEY root, LPCSTR path, DWORD options, REGSAM mask, PHKEY result) {
-    return openAnyKey<decltype(RegOpenKeyExA)>(openKey, root, path, options, mask, result);
-}
-
+// Keys the second lookup opens by their UTF-16 names.
 LSTATUS WINAPI openKeyWHook(HKEY root, LPCWSTR path, DWORD options, REGSAM mask, PHKEY result) {
-    return openAnyKey<decltype(RegOpenKeyExW)>(openKeyW, root, path, options, mask, result);
+    note(*current, "RegOpenKeyExW");
+    LSTATUS status = original<decltype(RegOpenKeyExW)>(openKeyW)(root, path, options, mask, result);
+    current->keysOpened += status == ERROR_SUCCESS;
+    return status;
 }
 
 LSTATUS WINAPI createKeyHook(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyClass, DWORD options,
@@ -131,9 +124,9 @@ LSTATUS WINAPI queryInfoHook(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWOR
 }
 
 // RegQueryValueExA and RegQueryValueExW, told apart by the width of the name.
-template <typename Function, typename Char>
-LSTATUS queryAnyValue(Hooked hooked, HKEY key, const Char* name, LPDWORD reserved, LPDWORD type,
-                      LPBYTE data, LPDWORD size) {
+template <typename Function, Hooked hooked, typename Char>
+LSTATUS WINAPI queryValueHook(HKEY key, const Char* name, LPDWORD reserved, LPDWORD type,
+                              LPBYTE data, LPDWORD size) {
     Interception& state = *current;
     ++state.registryCalls;
     note(state, hooked == queryValue ? "RegQueryValueExA" : "RegQueryValueExW");
@@ -150,18 +143,6 @@ LSTATUS queryAnyValue(Hooked hooked, HKEY key, const Char* name, LPDWORD reserve
         return current->dataQueryStatus;
     }
     return original<Function>(hooked)(key, name, reserved, type, data, size);
-}
-
-LSTATUS WINAPI queryValueHook(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                              LPDWORD size) {
-    return queryAnyValue<decltype(RegQueryValueExA)>(queryValue, key, name, reserved, type, data,
-                                                     size);
-}
-
-LSTATUS WINAPI queryValueWHook(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                               LPDWORD size) {
-    return queryAnyValue<decltype(RegQueryValueExW)>(queryValueW, key, name, reserved, type, data,
-                                                     size);
 }
 
 LSTATUS WINAPI setValueHook(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
@@ -328,14 +309,9 @@ void rawSetValue(const std::string& path, const char* name, DWORD type,
 
 void rawSetValueW(const std::string& path, const std::string& name, DWORD type,
                   const std::vector<std::uint8_t>& bytes) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, wide(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    EXPECT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, wide(path).c_str(), wide(name).c_str(), type,
+                              bytes.data(), static_cast<DWORD>(bytes.size())),
               ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(key, wide(name).c_str(), 0, type, bytes.data(),
-                             static_cast<DWORD>(bytes.size())),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
 }
 
 RawValue rawGetValue(const std::string& path, const char* name) {
@@ -364,7 +340,9 @@ Interception::Interception(HMODULE library) {
     hook("ADVAPI32.dll", "RegCreateKeyExA", reinterpret_cast<const void*>(&createKeyHook));
     hook("ADVAPI32.dll", "RegCloseKey", reinterpret_cast<const void*>(&closeKeyHook));
     hook("ADVAPI32.dll", "RegQueryInfoKeyA", reinterpret_cast<const void*>(&queryInfoHook));
-    hook("ADVAPI32.dll", "RegQueryValueExA", reinterpret_cast<const void*>(&queryValueHook));
+    hook("ADVAPI32.dll", "RegQueryValueExA",
+         reinterpret_cast<const void*>(
+             &queryValueHook<decltype(RegQueryValueExA), queryValue, char>));
     hook("ADVAPI32.dll", "RegSetValueExA", reinterpret_cast<const void*>(&setValueHook));
     hook("ADVAPI32.dll", "RegDeleteValueA", reinterpret_cast<const void*>(&deleteValueHook));
     hook("SHLWAPI.dll", "SHDeleteKeyA", reinterpret_cast<const void*>(&deleteKeyHook));
@@ -373,7 +351,9 @@ Interception::Interception(HMODULE library) {
     hook("KERNEL32.dll", "HeapFree", reinterpret_cast<const void*>(&heapFreeHook));
     hook("KERNEL32.dll", "ExpandEnvironmentStringsW", reinterpret_cast<const void*>(&expandHook));
     hook("ADVAPI32.dll", "RegOpenKeyExW", reinterpret_cast<const void*>(&openKeyWHook));
-    hook("ADVAPI32.dll", "RegQueryValueExW", reinterpret_cast<const void*>(&queryValueWHook));
+    hook("ADVAPI32.dll", "RegQueryValueExW",
+         reinterpret_cast<const void*>(
+             &queryValueHook<decltype(RegQueryValueExW), queryValueW, wchar_t>));
 }
 
 Interception::~Interception() {

@@ -79,6 +79,7 @@ TEST_F(KeyGetValue, ValuesWrittenElsewhereReadByType) {
         {REG_SZ, utf16("Ã©Ā"), "String Ã©Ā", true},
         {REG_SZ, utf16("Ã©東"), "String Ã©東", true},
         {REG_EXPAND_SZ, utf16("%ULVEX_TEXT%é"), "String " + otherText + "é", true},
+        {REG_EXPAND_SZ, text("\xC3\xA9%ULVEX_TEXT%"), "String é" + otherText},
         {REG_SZ, text(stackSized.substr(1), false), "String " + stackSized.substr(1)},
         {REG_SZ, text(stackSized, false), "String " + stackSized},
         {REG_SZ, text(stackSized + "s", false), "String " + stackSized + "s"},
@@ -460,10 +461,15 @@ TEST_F(KeySetValue, FailedWritesRaiseTheirMessages) {
     }
 }
 
+// Also a key found only by its UTF-16 name: values are written under the stored form alone.
 TEST_F(KeySetValue, MissingKeyRaisesAndNeitherWritesNorBroadcasts) {
-    host.call(registry.keySetValue, currentUser, host.string(scratch.child("none")),
-              host.string("v"), jint{REG_DWORD}, host.integer(1), jboolean{1});
-    expectRaised("Error opening registry key");
+    rawSetValueW(scratch.child("Küche"), "", REG_SZ, {});
+    for (const char* child : {"none", "Küche"}) {
+        jnitest::JniHost fresh;
+        fresh.call(registry.keySetValue, currentUser, fresh.string(scratch.child(child)),
+                   fresh.string("v"), jint{REG_DWORD}, fresh.integer(1), jboolean{1});
+        EXPECT_EQ(fresh.exceptionMessage(), "Error opening registry key") << child;
+    }
     EXPECT_TRUE(hooks.writes.empty());
     EXPECT_TRUE(hooks.broadcasts.empty());
     EXPECT_FALSE(rawKeyExists(scratch.child("none")));
