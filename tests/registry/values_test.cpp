@@ -114,7 +114,7 @@ TEST_F(KeyGetValue, ValuesWrittenElsewhereReadByType) {
               : rawSetValue(path, name.c_str(), c.type, c.data);
         jobject result =
             fresh.call(registry.keyGetValue, currentUser, fresh.string(path), fresh.string(name));
-        EXPECT_EQ(describe(fresh, result), c.expected) << "type " << c.type << " " << c.expected;
+        EXPECT_EQ(describe(fresh, result), c.expected) << "type " << c.type;
         bool raises = c.expected.rfind("raised ", 0) == 0;
         EXPECT_EQ(fresh.exceptionsRaised(), raises ? 1 : 0) << "type " << c.type;
         EXPECT_EQ(fresh.exceptionPending(), raises) << "type " << c.type;
