@@ -75,7 +75,7 @@ TEST(StackCanary, SetByAnInitialiserWhileLoadingLeavesTheLoadWhole) {
 
 std::uint64_t* changedCanary;
 
-LSTATUS WINAPI changingCanaryQuery(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) {
+LSTATUS WINAPI changingCanaryQuery(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) {
     *changedCanary ^= 1;
     return ERROR_FILE_NOT_FOUND;
 }
@@ -102,7 +102,7 @@ TEST(StackCanary, FrameLeftAfterTheCanaryChangedEndsTheProcess) {
                 jnitest::Library library;
                 changedCanary = canary(library);
                 fastFailAvailable = available;
-                jnitest::ImportHook query(library.handle(), "ADVAPI32.dll", "RegQueryValueExA",
+                jnitest::ImportHook query(library.handle(), "ADVAPI32.dll", "RegQueryValueExW",
                                           &changingCanaryQuery);
                 jnitest::ImportHook feature(library.handle(), "KERNEL32.dll",
                                             "IsProcessorFeaturePresent", &answeringFeatureQuery);
