@@ -91,6 +91,7 @@ FNR > 1 {
     for (i = sides; i >= 1; i--) if (tolower(name) ~ tolower(side[i]) "$") { s = side[i]; break }
     if (s == "") next
     name = substr(name, 1, length(name) - length(s)); sub(/\.$/, "", name)
+    sub(/\./, " ", name)
     key = name param
     if (!(key in seen)) { order[++n] = key; seen[key] = 1 }
     score[key, s, FILENAME] = $5; files[FILENAME] = 1

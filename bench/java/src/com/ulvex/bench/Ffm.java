@@ -23,7 +23,7 @@ final class Ffm {
     static final MemorySegment INVALID_HANDLE_VALUE = MemorySegment.ofAddress(-1L);
 
     private static final Linker LINKER = Linker.nativeLinker();
-    private static final SymbolLookup KERNEL32 = SymbolLookup.libraryLookup("kernel32", Arena.global());
+    static final SymbolLookup KERNEL32 = SymbolLookup.libraryLookup("kernel32", Arena.global());
     private static final SymbolLookup ADVAPI32 = SymbolLookup.libraryLookup("advapi32", Arena.global());
 
     static final MethodHandle GET_ENVIRONMENT_VARIABLE =
@@ -49,7 +49,7 @@ final class Ffm {
 
     private Ffm() {}
 
-    private static MethodHandle downcall(SymbolLookup library, String name, MemoryLayout result,
+    static MethodHandle downcall(SymbolLookup library, String name, MemoryLayout result,
             MemoryLayout... arguments) {
         MemorySegment function = library.find(name).orElseThrow(
                 () -> new IllegalStateException(name + " not found"));
