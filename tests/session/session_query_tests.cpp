@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "dll_notification.h"
 #include "import_hook.h"
 #include "jni_host.h"
 #include "library.h"
@@ -129,16 +130,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- The loader's system calls, intercepted before the library's initialisers run ------------
 
-struct DllNotification {
-    ULONG flags;
-    const UNICODE_STRING* fullName;
-    const UNICODE_STRING* baseName;
-    void* base;
-    ULONG size;
-};
-using NotificationCallback = VOID(CALLBACK*)(ULONG, const DllNotification*, void*);
-using RegisterNotification = NTSTATUS(NTAPI*)(ULONG, NotificationCallback, void*, void**);
-using UnregisterNotification = NTSTATUS(NTAPI*)(void*);
+using jnitest::DllNotification;
+using jnitest::RegisterNotification;
+using jnitest::UnregisterNotification;
 
 bool libraryMissing = false;
 bool systemDirectoryUnusable = false;
