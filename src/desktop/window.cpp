@@ -2,7 +2,6 @@
 #include <com_ulvex_kesp_tavik_common_win32_Window.h>
 
 #include "../jni/boundary.h"
-#include "../jni/guarded.h"
 
 namespace {
 
@@ -10,10 +9,10 @@ namespace {
 constexpr DWORD windowStyle = 0x80C80000;
 
 // The same attributes as the load-time class, but with a null instance.
-WNDCLASSA classDescription(const char* className) {
-    WNDCLASSA windowClass{};
+WNDCLASSW classDescription(const wchar_t* className) {
+    WNDCLASSW windowClass{};
     windowClass.style = CS_GLOBALCLASS | CS_NOCLOSE | CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.hInstance = nullptr;
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_SCROLLBAR + 1);
     windowClass.lpszClassName = className;
@@ -22,21 +21,27 @@ WNDCLASSA classDescription(const char* className) {
 
 }  // namespace
 
-// The window handle, 0 when Windows refuses, -1 when a name could not be converted. A class
-// that exists already (an earlier call's, or the load-time class) makes its registration fail,
-// and the window is made from the class that exists.
+// The window handle, 0 when Windows refuses, -1 when a name could not be converted or holds
+// U+0000 (Windows would read a shorter name). Both names cross as UTF-16; the class name is not
+// copied after a window name that is refused. A class that exists already (an earlier call's,
+// or the load-time class) makes its registration fail, and the window is made from the class
+// that exists.
 JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Window_createWindow(
     JNIEnv* env, jclass, jstring windowName, jstring className, jint, jint, jint x, jint y,
     jint width, jint height) {
     jint result = -1;
     ulvex::runGuarded([&] {
-        ulvex::GuardedStrings names(env, {windowName, className});
-        if (!names.complete()) {
+        ulvex::WideString title(env, windowName);
+        if (!title.whole()) {
             return;
         }
-        WNDCLASSA windowClass = classDescription(names[1]);
-        RegisterClassA(&windowClass);
-        HWND window = CreateWindowExA(0, names[1], names[0], windowStyle, x, y, width, height,
+        ulvex::WideString name(env, className);
+        if (!name.whole()) {
+            return;
+        }
+        WNDCLASSW windowClass = classDescription(name.get());
+        RegisterClassW(&windowClass);
+        HWND window = CreateWindowExW(0, name.get(), title.get(), windowStyle, x, y, width, height,
                                       nullptr, nullptr, nullptr, nullptr);
         result = ulvex::windowToJava(window);
     });

@@ -6,6 +6,9 @@
 
 #include <jni.h>
 
+#include "guarded.h"
+#include "heap.h"
+
 namespace ulvex {
 
 // Written by the entry routine while Windows loads the library; only read afterwards.
@@ -69,20 +72,62 @@ private:
     const char* bytes_;
 };
 
-// Text allocated by the system with LocalAlloc, freed with LocalFree.
+// The UTF-16 units of a Java string, copied once (GetStringLength, GetStringRegion) into a
+// buffer of the holder's own and NUL-terminated: on the stack up to stackUnits units, in a block
+// of the process heap above that. Nothing stays pinned, so the text may be handed to Windows
+// calls that wait. A null reference is not converted, and get() is then null, as it is when the
+// heap block cannot be had. Unpaired surrogates are copied as they are. The block is freed at
+// scope exit, and also when a structured exception unwinds a guarded frame (see guarded.h).
+class WideString final : public UnwindRelease {
+public:
+    static constexpr jsize stackUnits = MAX_PATH;
+
+    WideString(JNIEnv* env, jstring string);
+
+    bool isNull() const { return isNull_; }
+    const wchar_t* get() const { return text_; }
+    jsize length() const { return length_; }
+    // The string holds U+0000, where Windows would end NUL-terminated text.
+    bool holdsNul() const { return holdsNul_; }
+    // Windows reads all of it as NUL-terminated text: converted, and holding no U+0000.
+    bool whole() const { return text_ != nullptr && !holdsNul_; }
+
+    void releaseOnUnwind() override {
+        text_ = nullptr;
+        heap_.release();
+    }
+
+private:
+    wchar_t stack_[stackUnits + 1];
+    HeapBuffer heap_;
+    const wchar_t* text_;
+    jsize length_;
+    bool isNull_;
+    bool holdsNul_;
+};
+
+// A Java string of the `length` UTF-16 units Windows produced at `text`; null, with the virtual
+// machine's error pending, when it cannot be made.
+jstring newJavaString(JNIEnv* env, const wchar_t* text, DWORD length);
+
+// UTF-16 text allocated by the system with LocalAlloc, freed with LocalFree.
 class LocalText {
 public:
-    explicit LocalText(char* text = nullptr) : text_(text) {}
+    LocalText(wchar_t* text, DWORD length) : text_(text), length_(length) {}
     ~LocalText();
-    LocalText(LocalText&& other) noexcept : text_(other.text_) { other.text_ = nullptr; }
+    LocalText(LocalText&& other) noexcept : text_(other.text_), length_(other.length_) {
+        other.text_ = nullptr;
+    }
     LocalText& operator=(LocalText&&) = delete;
     LocalText(const LocalText&) = delete;
     LocalText& operator=(const LocalText&) = delete;
 
-    const char* get() const { return text_; }
+    const wchar_t* get() const { return text_; }
+    DWORD length() const { return length_; }
 
 private:
-    char* text_;
+    wchar_t* text_;
+    DWORD length_;
 };
 
 // Makes RegistryException pending with `message`. Control comes back to the caller, which goes
@@ -92,8 +137,9 @@ void throwRegistryException(JNIEnv* env, const char* message);
 // The system's message text for a Windows error code, or an empty holder when there is none.
 LocalText systemErrorText(DWORD code);
 
-// Raises RegistryException with the system's text for `code`, or with "Windows error <code>"
-// when the system has no text for it.
+// Raises RegistryException with the system's text for `code`, encoded as the modified UTF-8 that
+// ThrowNew takes, or with "Windows error <code>" when the system has no text for it or the
+// encoded text finds no room.
 void throwRegistryExceptionForCode(JNIEnv* env, DWORD code);
 
 }  // namespace ulvex

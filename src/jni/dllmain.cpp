@@ -23,13 +23,13 @@ UINT_PTR windowClassAtom = 0;
 namespace {
 
 void registerLoadTimeClass() {
-    WNDCLASSA windowClass{};
+    WNDCLASSW windowClass{};
     windowClass.style = CS_GLOBALCLASS | CS_NOCLOSE | CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.hInstance = moduleHandle;
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_SCROLLBAR + 1);
-    windowClass.lpszClassName = "MYULVEXWIN32";
-    windowClassAtom = RegisterClassA(&windowClass);
+    windowClass.lpszClassName = L"MYULVEXWIN32";
+    windowClassAtom = RegisterClassW(&windowClass);
 }
 
 void unregisterLoadTimeClass() {

@@ -1,7 +1,9 @@
 // WinPipe: both ends of message-mode named pipes and synchronous transfers over them.
 //
-// Handles cross as Java ints (sign-extended in, low 32 bits out). Converted pipe names live in a
-// guarded scope, so they are released also when a structured exception leaves the export.
+// Handles cross as Java ints (sign-extended in, low 32 bits out). Pipe names cross as UTF-16,
+// copied into a holder of the call's own that a guarded scope releases also when a structured
+// exception leaves the export; none stays pinned while Windows waits for the pipe. A name
+// holding U+0000 would name another pipe, and is refused like a name that cannot be converted.
 // read and write move exactly the bytes transferred between the Java array and a buffer of
 // their own, never the rest of the array: a write copies `count` bytes out, a read copies the
 // bytes it delivers in. No array is pinned, since ReadFile and WriteFile may block for as long
@@ -10,7 +12,6 @@
 #include <com_ulvex_kesp_tavik_common_communication_win32_WinPipe.h>
 
 #include "../jni/boundary.h"
-#include "../jni/guarded.h"
 #include "../jni/heap.h"
 
 namespace {
@@ -32,14 +33,14 @@ bool transferFits(JNIEnv* env, jbyteArray buffer, jint count) {
     return buffer != nullptr && count >= 0 && count <= env->GetArrayLength(buffer);
 }
 
-HANDLE openExisting(const char* name, DWORD access) {
-    return CreateFileA(name, access, noSharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+HANDLE openExisting(const wchar_t* name, DWORD access) {
+    return CreateFileW(name, access, noSharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                        nullptr);
 }
 
 // Opens with the right to set the read mode as well when `access` lacks it, and with `access`
 // alone when the pipe refuses that right.
-HANDLE openClientEnd(const char* name, DWORD access) {
+HANDLE openClientEnd(const wchar_t* name, DWORD access) {
     if ((access & modeChangeRights) != 0) {
         return openExisting(name, access);
     }
@@ -57,12 +58,12 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_communication_win32_WinP
     jint inBufferSize, jint defaultTimeout) {
     jint result = noHandle;
     ulvex::runGuarded([&] {
-        ulvex::GuardedStrings name(env, {pipeName});
-        if (!name.complete()) {
+        ulvex::WideString name(env, pipeName);
+        if (!name.whole()) {
             return;
         }
-        HANDLE pipe = CreateNamedPipeA(
-            name[0], ulvex::dwordFromJava(openMode) & ~synchronousOnly, messagePipeMode,
+        HANDLE pipe = CreateNamedPipeW(
+            name.get(), ulvex::dwordFromJava(openMode) & ~synchronousOnly, messagePipeMode,
             ulvex::dwordFromJava(maxInstances), ulvex::dwordFromJava(outBufferSize),
             ulvex::dwordFromJava(inBufferSize), ulvex::dwordFromJava(defaultTimeout), nullptr);
         result = ulvex::handleToJava(pipe);
@@ -83,11 +84,12 @@ JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_communication_win32_
     JNIEnv* env, jclass, jstring pipeName, jint timeout) {
     jboolean result = JNI_FALSE;
     ulvex::runGuarded([&] {
-        ulvex::GuardedStrings name(env, {pipeName});
-        if (!name.complete()) {
+        ulvex::WideString name(env, pipeName);
+        if (!name.whole()) {
             return;
         }
-        result = ulvex::windowsBoolToJava(WaitNamedPipeA(name[0], ulvex::dwordFromJava(timeout)));
+        result =
+            ulvex::windowsBoolToJava(WaitNamedPipeW(name.get(), ulvex::dwordFromJava(timeout)));
     });
     return result;
 }
@@ -96,11 +98,12 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_communication_win32_WinP
     JNIEnv* env, jclass, jstring pipeName, jint desiredAccess) {
     jint result = noHandle;
     ulvex::runGuarded([&] {
-        ulvex::GuardedStrings name(env, {pipeName});
-        if (!name.complete()) {
+        ulvex::WideString name(env, pipeName);
+        if (!name.whole()) {
             return;
         }
-        result = ulvex::handleToJava(openClientEnd(name[0], ulvex::dwordFromJava(desiredAccess)));
+        result =
+            ulvex::handleToJava(openClientEnd(name.get(), ulvex::dwordFromJava(desiredAccess)));
         if (result >= 0) {
             DWORD mode = messageReadMode;
             SetNamedPipeHandleState(ulvex::handleFromJava(result), &mode, nullptr, nullptr);

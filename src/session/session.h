@@ -5,10 +5,10 @@
 
 namespace ulvex {
 
-// WTSQuerySessionInformationA: server, session, information class, the buffer the function
+// WTSQuerySessionInformationW: server, session, information class, the buffer the function
 // allocates, and its length in bytes.
 using SessionQueryFunction = BOOL(WINAPI*)(HANDLE server, DWORD session, int infoClass,
-                                           LPSTR* buffer, DWORD* bytes);
+                                           LPWSTR* buffer, DWORD* bytes);
 // WTSFreeMemory: releases a buffer that the query handed back.
 using SessionFreeFunction = void(WINAPI*)(void* memory);
 

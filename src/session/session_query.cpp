@@ -1,6 +1,7 @@
 // The session-query loader and TerminalServer.getSessionId / getClientName.
 #include <com_ulvex_kesp_tavik_common_win32_TerminalServer.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "../jni/boundary.h"
@@ -38,7 +39,7 @@ void loadSessionQuery() {
     if (module == nullptr) {
         return;
     }
-    sessionQueryFunction = procedure<SessionQueryFunction>(module, "WTSQuerySessionInformationA");
+    sessionQueryFunction = procedure<SessionQueryFunction>(module, "WTSQuerySessionInformationW");
     sessionFreeFunction = procedure<SessionFreeFunction>(module, "WTSFreeMemory");
 }
 
@@ -60,11 +61,11 @@ public:
     SessionBuffer(const SessionBuffer&) = delete;
     SessionBuffer& operator=(const SessionBuffer&) = delete;
 
-    LPSTR* address() { return &text_; }
-    const char* get() const { return text_; }
+    LPWSTR* address() { return &text_; }
+    const wchar_t* get() const { return text_; }
 
 private:
-    LPSTR text_ = nullptr;
+    LPWSTR text_ = nullptr;
 };
 
 }  // namespace
@@ -99,10 +100,13 @@ Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_getClientName(JNIEnv* env,
         buffer.get() == nullptr) {
         return nullptr;
     }
-    // Only the length the query reports is read: a name must end within it, and be non-empty.
-    const void* end = std::memchr(buffer.get(), '\0', bytes);
-    if (end == nullptr || end == buffer.get()) {
+    // Only the whole UTF-16 units of the length the query reports are read: a name must end
+    // within them, and be non-empty.
+    const wchar_t* name = buffer.get();
+    const wchar_t* units = name + bytes / sizeof(wchar_t);
+    const wchar_t* end = std::find(name, units, L'\0');
+    if (end == units || end == name) {
         return nullptr;
     }
-    return env->NewStringUTF(buffer.get());
+    return ulvex::newJavaString(env, name, static_cast<DWORD>(end - name));
 }

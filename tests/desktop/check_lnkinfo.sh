@@ -22,7 +22,7 @@ expect() {
 }
 tab=$(printf '\t')
 expect "${tab}Local path${tab}${tab}${tab}: C:\\windows\\notepad.exe"
-expect "${tab}Description${tab}${tab}${tab}: Ulvex independent check"
+expect "${tab}Description${tab}${tab}${tab}: Ulvex independent check 5°C 100 € Пётр 東京"
 expect "${tab}Working directory${tab}${tab}: C:\\windows\\system32"
 expect "${tab}Command line arguments${tab}${tab}: --ulvex-args 42"
 # lnkinfo prints no show command of its own: read the header's ShowCommand at 0x3C.

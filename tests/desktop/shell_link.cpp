@@ -2,52 +2,55 @@
 
 #include <memory>
 
+#include "seh.h"
+
 namespace desktoptest {
 
 namespace {
 
 std::string narrow(const wchar_t* text) {
-    int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     std::string result(size > 0 ? size - 1 : 0, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, result.data(), size, nullptr, nullptr);
-    return result;
-}
-
-std::wstring widen(const std::string& text) {
-    int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring result(size > 0 ? size - 1 : 0, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, result.data(), size);
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), size, nullptr, nullptr);
     return result;
 }
 
 template <typename Getter>
 std::string readText(Getter getter) {
-    char buffer[INFOTIPSIZE] = {};
-    getter(buffer, static_cast<int>(sizeof buffer));
-    return buffer;
+    wchar_t buffer[INFOTIPSIZE] = {};
+    getter(buffer, INFOTIPSIZE);
+    return narrow(buffer);
 }
 
 }  // namespace
 
-LinkFields readFields(IShellLinkA* link) {
+std::wstring widen(const std::string& text) {
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring result(size > 0 ? size - 1 : 0, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, result.data(), size);
+    return result;
+}
+
+LinkFields readFields(IShellLinkW* link) {
     LinkFields fields;
-    fields.target = readText([&](char* b, int n) { link->GetPath(b, n, nullptr, SLGP_RAWPATH); });
-    fields.arguments = readText([&](char* b, int n) { link->GetArguments(b, n); });
-    fields.description = readText([&](char* b, int n) { link->GetDescription(b, n); });
-    fields.workingDirectory = readText([&](char* b, int n) { link->GetWorkingDirectory(b, n); });
+    fields.target =
+        readText([&](wchar_t* b, int n) { link->GetPath(b, n, nullptr, SLGP_RAWPATH); });
+    fields.arguments = readText([&](wchar_t* b, int n) { link->GetArguments(b, n); });
+    fields.description = readText([&](wchar_t* b, int n) { link->GetDescription(b, n); });
+    fields.workingDirectory = readText([&](wchar_t* b, int n) { link->GetWorkingDirectory(b, n); });
     link->GetShowCmd(&fields.showCommand);
     return fields;
 }
 
 bool readLink(const std::string& path, LinkFields& fields) {
     ComThread com;
-    IShellLinkA* link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    IShellLinkW* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 reinterpret_cast<void**>(&link)))) {
         return false;
     }
-    std::unique_ptr<IShellLinkA, void (*)(IShellLinkA*)> linkHolder(
-        link, [](IShellLinkA* held) { held->Release(); });
+    std::unique_ptr<IShellLinkW, void (*)(IShellLinkW*)> linkHolder(
+        link, [](IShellLinkW* held) { held->Release(); });
     IPersistFile* file = nullptr;
     if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
         return false;
@@ -98,7 +101,10 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Save(LPCOLESTR name, BOOL remember) override {
         link_.calls.push_back("Save(" + narrow(name) + "," + std::to_string(remember) + ")");
-        return inner_->Save(name, remember);
+        if (link_.raiseInSave) {
+            jnitest::raiseTestException();
+        }
+        return FAILED(link_.saveResult) ? link_.saveResult : inner_->Save(name, remember);
     }
     HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR name) override {
         return inner_->SaveCompleted(name);
@@ -112,7 +118,7 @@ private:
     IPersistFile* inner_;
 };
 
-RecordingLink::RecordingLink(IShellLinkA* inner)
+RecordingLink::RecordingLink(IShellLinkW* inner)
     : inner_(inner), innerFile_(nullptr), file_(nullptr) {
     inner_->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&innerFile_));
     file_ = new File(*this, innerFile_);
@@ -132,6 +138,13 @@ void RecordingLink::record(const char* name, const std::string& argument) {
     calls.push_back(std::string(name) + "(" + argument + ")");
 }
 
+HRESULT RecordingLink::setterAnswer(HRESULT result) const {
+    if (setterLastError != 0) {
+        SetLastError(setterLastError);
+    }
+    return result;
+}
+
 HRESULT RecordingLink::QueryInterface(REFIID iid, void** out) {
     if (iid == IID_IPersistFile) {
         record("QueryInterface", "IPersistFile");
@@ -140,9 +153,9 @@ HRESULT RecordingLink::QueryInterface(REFIID iid, void** out) {
             return E_NOINTERFACE;
         }
         *out = static_cast<IPersistFile*>(file_);
-    } else if (iid == IID_IShellLinkA || iid == IID_IUnknown) {
-        record("QueryInterface", "IShellLinkA");
-        *out = static_cast<IShellLinkA*>(this);
+    } else if (iid == IID_IShellLinkW || iid == IID_IUnknown) {
+        record("QueryInterface", "IShellLinkW");
+        *out = static_cast<IShellLinkW*>(this);
     } else {
         record("QueryInterface", "other");
         *out = nullptr;
@@ -161,29 +174,30 @@ ULONG RecordingLink::Release() {
     return static_cast<ULONG>(--references);
 }
 
-HRESULT RecordingLink::SetPath(LPCSTR path) {
-    record("SetPath", path);
-    return FAILED(setterResult) ? setterResult : inner_->SetPath(path);
+HRESULT RecordingLink::SetPath(LPCWSTR path) {
+    record("SetPath", narrow(path));
+    return setterAnswer(FAILED(setterResult) ? setterResult : inner_->SetPath(path));
 }
-HRESULT RecordingLink::SetArguments(LPCSTR arguments) {
-    record("SetArguments", arguments);
-    return FAILED(setterResult) ? setterResult : inner_->SetArguments(arguments);
+HRESULT RecordingLink::SetArguments(LPCWSTR arguments) {
+    record("SetArguments", narrow(arguments));
+    return setterAnswer(FAILED(setterResult) ? setterResult : inner_->SetArguments(arguments));
 }
-HRESULT RecordingLink::SetDescription(LPCSTR description) {
-    record("SetDescription", description);
-    return FAILED(setterResult) ? setterResult : inner_->SetDescription(description);
+HRESULT RecordingLink::SetDescription(LPCWSTR description) {
+    record("SetDescription", narrow(description));
+    return setterAnswer(FAILED(setterResult) ? setterResult : inner_->SetDescription(description));
 }
 HRESULT RecordingLink::SetShowCmd(int showCommand) {
     record("SetShowCmd", std::to_string(showCommand));
-    return FAILED(setterResult) ? setterResult : inner_->SetShowCmd(showCommand);
+    return setterAnswer(FAILED(setterResult) ? setterResult : inner_->SetShowCmd(showCommand));
 }
-HRESULT RecordingLink::SetWorkingDirectory(LPCSTR directory) {
-    record("SetWorkingDirectory", directory);
-    return FAILED(setterResult) ? setterResult : inner_->SetWorkingDirectory(directory);
+HRESULT RecordingLink::SetWorkingDirectory(LPCWSTR directory) {
+    record("SetWorkingDirectory", narrow(directory));
+    return setterAnswer(FAILED(setterResult) ? setterResult
+                                             : inner_->SetWorkingDirectory(directory));
 }
 
 // Calls the library does not make: recorded under their names so that a test sees them.
-HRESULT RecordingLink::GetPath(LPSTR b, int n, WIN32_FIND_DATAA* d, DWORD f) {
+HRESULT RecordingLink::GetPath(LPWSTR b, int n, WIN32_FIND_DATAW* d, DWORD f) {
     record("GetPath", "");
     return inner_->GetPath(b, n, d, f);
 }
@@ -195,15 +209,15 @@ HRESULT RecordingLink::SetIDList(PCIDLIST_ABSOLUTE list) {
     record("SetIDList", "");
     return inner_->SetIDList(list);
 }
-HRESULT RecordingLink::GetDescription(LPSTR b, int n) {
+HRESULT RecordingLink::GetDescription(LPWSTR b, int n) {
     record("GetDescription", "");
     return inner_->GetDescription(b, n);
 }
-HRESULT RecordingLink::GetWorkingDirectory(LPSTR b, int n) {
+HRESULT RecordingLink::GetWorkingDirectory(LPWSTR b, int n) {
     record("GetWorkingDirectory", "");
     return inner_->GetWorkingDirectory(b, n);
 }
-HRESULT RecordingLink::GetArguments(LPSTR b, int n) {
+HRESULT RecordingLink::GetArguments(LPWSTR b, int n) {
     record("GetArguments", "");
     return inner_->GetArguments(b, n);
 }
@@ -219,16 +233,16 @@ HRESULT RecordingLink::GetShowCmd(int* showCommand) {
     record("GetShowCmd", "");
     return inner_->GetShowCmd(showCommand);
 }
-HRESULT RecordingLink::GetIconLocation(LPSTR b, int n, int* index) {
+HRESULT RecordingLink::GetIconLocation(LPWSTR b, int n, int* index) {
     record("GetIconLocation", "");
     return inner_->GetIconLocation(b, n, index);
 }
-HRESULT RecordingLink::SetIconLocation(LPCSTR path, int index) {
-    record("SetIconLocation", path);
+HRESULT RecordingLink::SetIconLocation(LPCWSTR path, int index) {
+    record("SetIconLocation", narrow(path));
     return inner_->SetIconLocation(path, index);
 }
-HRESULT RecordingLink::SetRelativePath(LPCSTR path, DWORD reserved) {
-    record("SetRelativePath", path);
+HRESULT RecordingLink::SetRelativePath(LPCWSTR path, DWORD reserved) {
+    record("SetRelativePath", narrow(path));
     return inner_->SetRelativePath(path, reserved);
 }
 HRESULT RecordingLink::Resolve(HWND window, DWORD flags) {

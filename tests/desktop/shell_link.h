@@ -1,6 +1,6 @@
 // Shortcut files seen through the shell's own link object: reading a file back with the
-// IShellLinkA getters, and a link object that forwards to the shell's and records the calls
-// the library makes on it.
+// IShellLinkW getters, and a link object that forwards to the shell's and records the calls
+// the library makes on it. Texts and paths are held as UTF-8.
 #pragma once
 
 #include <windows.h>
@@ -45,11 +45,14 @@ int headerShowCommand(const std::string& path);
 
 bool fileExists(const std::string& path);
 
+// UTF-8 as UTF-16.
+std::wstring widen(const std::string& text);
+
 // The shell's link object behind a recording front. One reference count is shared by both
 // interfaces, as the shell's object does; it starts at 1, the reference handed out.
-class RecordingLink final : public IShellLinkA {
+class RecordingLink final : public IShellLinkW {
 public:
-    explicit RecordingLink(IShellLinkA* inner);  // takes over the reference
+    explicit RecordingLink(IShellLinkW* inner);  // takes over the reference
     ~RecordingLink();
     RecordingLink(const RecordingLink&) = delete;
     RecordingLink& operator=(const RecordingLink&) = delete;
@@ -59,6 +62,9 @@ public:
     LONG references = 1;
     bool refusePersistFile = false;  // QueryInterface for IPersistFile fails
     HRESULT setterResult = S_OK;     // a failure is returned without passing the call on
+    DWORD setterLastError = 0;       // left as the last error by every setter, when not 0
+    HRESULT saveResult = S_OK;       // a failure is returned without passing the call on
+    bool raiseInSave = false;        // Save raises a structured exception
 
     // The fields as the shell's object holds them, read through its own getters.
     LinkFields shellFields() const;
@@ -66,30 +72,31 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE GetPath(LPSTR, int, WIN32_FIND_DATAA*, DWORD) override;
+    HRESULT STDMETHODCALLTYPE GetPath(LPWSTR, int, WIN32_FIND_DATAW*, DWORD) override;
     HRESULT STDMETHODCALLTYPE GetIDList(PIDLIST_ABSOLUTE*) override;
     HRESULT STDMETHODCALLTYPE SetIDList(PCIDLIST_ABSOLUTE) override;
-    HRESULT STDMETHODCALLTYPE GetDescription(LPSTR, int) override;
-    HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR) override;
-    HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPSTR, int) override;
-    HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR) override;
-    HRESULT STDMETHODCALLTYPE GetArguments(LPSTR, int) override;
-    HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR) override;
+    HRESULT STDMETHODCALLTYPE GetDescription(LPWSTR, int) override;
+    HRESULT STDMETHODCALLTYPE SetDescription(LPCWSTR) override;
+    HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPWSTR, int) override;
+    HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCWSTR) override;
+    HRESULT STDMETHODCALLTYPE GetArguments(LPWSTR, int) override;
+    HRESULT STDMETHODCALLTYPE SetArguments(LPCWSTR) override;
     HRESULT STDMETHODCALLTYPE GetHotkey(WORD*) override;
     HRESULT STDMETHODCALLTYPE SetHotkey(WORD) override;
     HRESULT STDMETHODCALLTYPE GetShowCmd(int*) override;
     HRESULT STDMETHODCALLTYPE SetShowCmd(int) override;
-    HRESULT STDMETHODCALLTYPE GetIconLocation(LPSTR, int, int*) override;
-    HRESULT STDMETHODCALLTYPE SetIconLocation(LPCSTR, int) override;
-    HRESULT STDMETHODCALLTYPE SetRelativePath(LPCSTR, DWORD) override;
+    HRESULT STDMETHODCALLTYPE GetIconLocation(LPWSTR, int, int*) override;
+    HRESULT STDMETHODCALLTYPE SetIconLocation(LPCWSTR, int) override;
+    HRESULT STDMETHODCALLTYPE SetRelativePath(LPCWSTR, DWORD) override;
     HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override;
-    HRESULT STDMETHODCALLTYPE SetPath(LPCSTR) override;
+    HRESULT STDMETHODCALLTYPE SetPath(LPCWSTR) override;
 
 private:
     class File;
     void record(const char* name, const std::string& argument);
+    HRESULT setterAnswer(HRESULT result) const;
 
-    IShellLinkA* inner_;
+    IShellLinkW* inner_;
     IPersistFile* innerFile_;
     File* file_;
 };

@@ -25,8 +25,8 @@ HWND windowOf(jint handle) {
 // What the library handed to user32, recorded by the replacements below.
 struct Seen {
     int registrations = 0;
-    WNDCLASSA windowClass{};
-    std::string className;
+    WNDCLASSW windowClass{};
+    std::wstring className;
     ATOM atom = 0;
     int creations = 0;
     DWORD exStyle = 0, style = 0;
@@ -38,10 +38,10 @@ struct Seen {
     BOOL showAnswer = 0;
 };
 Seen seen;
-decltype(&RegisterClassA) realRegisterClass;
-decltype(&CreateWindowExA) realCreateWindow;
+decltype(&RegisterClassW) realRegisterClass;
+decltype(&CreateWindowExW) realCreateWindow;
 
-ATOM WINAPI recordRegisterClass(const WNDCLASSA* windowClass) {
+ATOM WINAPI recordRegisterClass(const WNDCLASSW* windowClass) {
     ++seen.registrations;
     seen.windowClass = *windowClass;
     seen.className = windowClass->lpszClassName;
@@ -49,7 +49,7 @@ ATOM WINAPI recordRegisterClass(const WNDCLASSA* windowClass) {
     return seen.atom;
 }
 
-HWND WINAPI recordCreateWindow(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x,
+HWND WINAPI recordCreateWindow(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x,
                                int y, int width, int height, HWND parent, HMENU menu,
                                HINSTANCE instance, LPVOID parameter) {
     ++seen.creations;
@@ -84,13 +84,13 @@ protected:
     jint create(const char* title, const char* className) {
         return create(host.string(title), host.string(className));
     }
-    // Intercepts RegisterClassA and CreateWindowExA for the life of the returned hooks.
+    // Intercepts RegisterClassW and CreateWindowExW for the life of the returned hooks.
     std::vector<std::unique_ptr<ImportHook>> recordCreation() {
         std::vector<std::unique_ptr<ImportHook>> hooks;
         hooks.push_back(std::make_unique<ImportHook>(library.handle(), "USER32.dll",
-                                                     "RegisterClassA", &recordRegisterClass));
+                                                     "RegisterClassW", &recordRegisterClass));
         hooks.push_back(std::make_unique<ImportHook>(library.handle(), "USER32.dll",
-                                                     "CreateWindowExA", &recordCreateWindow));
+                                                     "CreateWindowExW", &recordCreateWindow));
         realRegisterClass =
             hooks[0]->original<std::remove_pointer_t<decltype(realRegisterClass)>>();
         realCreateWindow = hooks[1]->original<std::remove_pointer_t<decltype(realCreateWindow)>>();
@@ -146,10 +146,10 @@ TEST_F(WindowTest, ClassIsRegisteredWithTheLibrarysAttributes) {
     HWND window = windowOf(create("Class check", "UlvexTestClassInfo"));
     ASSERT_TRUE(IsWindow(window));
     auto defaultProcedure = reinterpret_cast<WNDPROC>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "DefWindowProcA")));
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "DefWindowProcW")));
     ASSERT_EQ(seen.registrations, 1);
     EXPECT_NE(seen.atom, 0);
-    EXPECT_EQ(seen.className, "UlvexTestClassInfo");
+    EXPECT_EQ(seen.className, L"UlvexTestClassInfo");
     EXPECT_EQ(seen.windowClass.style, 0x4203u);
     EXPECT_EQ(seen.windowClass.lpfnWndProc, defaultProcedure);
     EXPECT_EQ(seen.windowClass.cbClsExtra, 0);
@@ -166,6 +166,26 @@ TEST_F(WindowTest, ClassIsRegisteredWithTheLibrarysAttributes) {
     EXPECT_EQ(registered.hbrBackground, reinterpret_cast<HBRUSH>(1));
     EXPECT_EQ(GetClassLongPtrA(window, GCW_ATOM), seen.atom);
     DestroyWindow(window);
+}
+
+// Titles and class names beyond ASCII are the names the test's own W calls find and read.
+TEST_F(WindowTest, NamesBeyondAsciiAreWhatWindowsShows) {
+    for (const char16_t* text : {u"5\u00b0C", u"100 \u20ac", u"\u041f\u0451\u0442\u0440",
+                                 u"\u6771\u4eac", u"\U0001F600"}) {
+        const std::u16string title = u"Ulvex " + std::u16string(text);
+        const std::u16string name = u"UlvexTest-" + std::u16string(text);
+        const auto* wideTitle = reinterpret_cast<const wchar_t*>(title.c_str());
+        const auto* wideName = reinterpret_cast<const wchar_t*>(name.c_str());
+        HWND window = windowOf(create(host.string(title), host.string(name)));
+        ASSERT_TRUE(IsWindow(window)) << host.utf8(host.string(name));
+        EXPECT_EQ(FindWindowW(wideName, wideTitle), window);
+        wchar_t seenText[32] = {};
+        GetWindowTextW(window, seenText, 32);
+        EXPECT_EQ(std::wstring(seenText), wideTitle);
+        GetClassNameW(window, seenText, 32);
+        EXPECT_EQ(std::wstring(seenText), wideName);
+        DestroyWindow(window);
+    }
 }
 
 TEST_F(WindowTest, ShowWindowAnswersWhetherTheWindowWasVisible) {
@@ -260,43 +280,43 @@ TEST_F(WindowTest, OtherHandlesArePassedOnSignExtended) {
     }
 }
 
-// A name that gives no string: -1, nothing registered or made, nothing converted after it,
-// and everything converted released.
+// A name that gives no string, or holds U+0000 (Windows would read a shorter name): -1, nothing
+// registered or made, and the class name not copied after a refused window name.
 TEST_F(WindowTest, MissingNameGivesMinusOneWithoutWindowsCall) {
     struct Case {
         const char* what;
-        bool nullTitle;
-        bool nullClass;
-        int failingConversion;
-        int converted;
+        const char16_t* title;  // null: a null reference
+        const char16_t* className;
+        int copied;
     };
-    const Case cases[] = {{"null window name", true, false, 0, 0},
-                          {"null class name", false, true, 0, 1},
-                          {"window name not convertible", false, false, 1, 0},
-                          {"class name not convertible", false, false, 2, 1}};
+    const std::u16string titleWithNul(u"Title\0Other", 11);
+    const std::u16string classWithNul(u"UlvexTestMissing\0", 17);
+    const Case cases[] = {{"null window name", nullptr, u"UlvexTestMissing", 0},
+                          {"null class name", u"Title", nullptr, 1},
+                          {"window name with U+0000", titleWithNul.c_str(), u"UlvexTestMissing", 1},
+                          {"class name with U+0000", u"Title", classWithNul.c_str(), 2}};
     auto hooks = recordCreation();
     for (const Case& c : cases) {
         jnitest::JniHost local;
         seen = Seen{};
-        if (c.failingConversion != 0) {
-            local.failConversion(c.failingConversion);
-        }
-        jstring title = c.nullTitle ? nullptr : local.string("Title");
-        jstring className = c.nullClass ? nullptr : local.string("UlvexTestMissing");
+        auto string = [&](const char16_t* text, const std::u16string& withNul) {
+            return text == nullptr ? nullptr
+                                   : local.string(text == withNul.c_str() ? withNul : text);
+        };
+        jstring title = string(c.title, titleWithNul);
+        jstring className = string(c.className, classWithNul);
         EXPECT_EQ(local.call(createWindow, title, className, 0, 0, 0, 0, 100, 100), -1) << c.what;
         EXPECT_EQ(seen.registrations, 0) << c.what;
         EXPECT_EQ(seen.creations, 0) << c.what;
-        EXPECT_EQ(local.conversions(), c.converted) << c.what;
-        EXPECT_EQ(local.stringReleases(), c.converted) << c.what;
-        EXPECT_EQ(local.exceptionPending(), c.failingConversion != 0) << c.what;
-        local.clearException();
+        EXPECT_EQ(local.stringRegions(), c.copied) << c.what;
+        EXPECT_FALSE(local.exceptionPending()) << c.what;
     }
 }
 
 TEST_F(WindowTest, RefusedWindowGivesZero) {
     jint handle = create("Refused", "");
     EXPECT_EQ(handle, 0);
-    EXPECT_EQ(host.stringReleases(), 2);
+    EXPECT_EQ(host.stringRegions(), 2);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // RegistryException, system error texts, and releases on a structured-exception unwind.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <iterator>
 #include <string>
 
 #include "import_hook.h"
@@ -68,11 +70,16 @@ TEST(RegistryExceptionTest, MissingClassLeavesItsErrorPendingWithoutThrowNew) {
     }
 }
 
+// The system text as Windows formats it, in the modified UTF-8 that ThrowNew takes: for the
+// texts below, ASCII.
 std::string formatDirectly(DWORD code, DWORD flags = 0x1100) {
-    char* text = nullptr;
+    wchar_t* text = nullptr;
     DWORD length =
-        FormatMessageA(flags, nullptr, code, 0x400, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result(text != nullptr ? text : "", length);
+        FormatMessageW(flags, nullptr, code, 0x400, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string result;
+    for (DWORD i = 0; text != nullptr && i < length; ++i) {
+        result += static_cast<char>(text[i]);
+    }
     LocalFree(text);
     return result;
 }
@@ -94,7 +101,7 @@ TEST(SystemErrorTextTest, CarriesTheSystemTextUnchanged) {
     {
         ulvex::LocalText text = ulvex::systemErrorText(ERROR_ACCESS_DENIED);
         ASSERT_NE(text.get(), nullptr);
-        EXPECT_EQ(text.get(), expected);
+        EXPECT_EQ(std::string(text.get(), text.get() + text.length()), expected);
     }
     jnitest::JniHost host;
     localFrees = 0;
@@ -107,6 +114,31 @@ TEST(SystemErrorTextTest, CarriesTheSystemTextUnchanged) {
     EXPECT_EQ(localFrees, 1);
 }
 
+// A system text beyond ASCII, as a translated Windows has them: U+0000 and an unpaired surrogate
+// included, which no system text holds but which the encoding must carry all the same.
+const wchar_t translatedText[] =
+    L"5\u00B0C 100 \u20AC \u041F\u0451\u0442\u0440 \u6771\u4EAC \U0001F600 \0 \xDC00.";
+
+DWORD WINAPI translatedFormatMessage(DWORD, LPCVOID, DWORD, DWORD, LPWSTR buffer, DWORD, va_list*) {
+    auto* text = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, sizeof translatedText));
+    std::memcpy(text, translatedText, sizeof translatedText);
+    *reinterpret_cast<wchar_t**>(buffer) = text;
+    return static_cast<DWORD>(std::size(translatedText) - 1);
+}
+
+TEST(SystemErrorTextTest, TextBeyondAsciiIsRaisedAsModifiedUtf8) {
+    jnitest::JniHost host;
+    {
+        jnitest::ImportHook hook(GetModuleHandleA(nullptr), "KERNEL32.dll", "FormatMessageW",
+                                 translatedFormatMessage);
+        ulvex::throwRegistryExceptionForCode(host.env(), ERROR_ACCESS_DENIED);
+    }
+    EXPECT_EQ(host.exceptionMessage(),
+              "5\xC2\xB0"
+              "C 100 \xE2\x82\xAC \xD0\x9F\xD1\x91\xD1\x82\xD1\x80 \xE6\x9D\xB1\xE4\xBA\xAC "
+              "\xED\xA0\xBD\xED\xB8\x80 \xC0\x80 \xED\xB0\x80.");
+}
+
 TEST(SystemErrorTextTest, TextWithInsertsComesBackAsItStands) {
     const DWORD ignoreInserts = 0x1100 | FORMAT_MESSAGE_IGNORE_INSERTS;
     DWORD code = 1;
@@ -116,7 +148,8 @@ TEST(SystemErrorTextTest, TextWithInsertsComesBackAsItStands) {
     ASSERT_LT(code, 16000u) << "no system text with inserts";
     ulvex::LocalText text = ulvex::systemErrorText(code);
     ASSERT_NE(text.get(), nullptr) << code;
-    EXPECT_EQ(text.get(), formatDirectly(code, ignoreInserts));
+    EXPECT_EQ(std::string(text.get(), text.get() + text.length()),
+              formatDirectly(code, ignoreInserts));
 }
 
 TEST(SystemErrorTextTest, CodeWithoutTextRaisesTheFallback) {
@@ -127,6 +160,44 @@ TEST(SystemErrorTextTest, CodeWithoutTextRaisesTheFallback) {
     ulvex::throwRegistryExceptionForCode(host.env(), code);
     EXPECT_EQ(host.exceptionClass(), registryException);
     EXPECT_EQ(host.exceptionMessage(), "Windows error 536914893");
+}
+
+LPVOID WINAPI refusedHeapAlloc(HANDLE, DWORD, SIZE_T) {
+    return nullptr;
+}
+
+TEST(WideStringTest, CopiesTheUnitsOnceAndTellsNullFailureAndNulApart) {
+    const std::u16string longText(ulvex::WideString::stackUnits + 1, u'\u6771');
+    struct Case {
+        std::u16string text;
+        bool null, refuseHeap, converted, nul;
+    };
+    const Case cases[] = {
+        {u"", true, false, false, false},
+        {u"", false, false, true, false},
+        {u"5\u00B0C \u041F \U0001F600 \xD800x", false, false, true, false},
+        {std::u16string(u"a\0b", 3), false, false, true, true},
+        {longText.substr(1), false, true, true, false},
+        {longText, false, false, true, false},
+        {longText, false, true, false, false},
+    };
+    for (const Case& c : cases) {
+        jnitest::JniHost host;
+        jstring string = c.null ? nullptr : host.string(c.text);
+        jnitest::ImportHook hook(GetModuleHandleA(nullptr), "KERNEL32.dll", "HeapAlloc",
+                                 c.refuseHeap ? refusedHeapAlloc : &HeapAlloc);
+        ulvex::WideString wide(host.env(), string);
+        EXPECT_EQ(wide.isNull(), c.null);
+        EXPECT_EQ(wide.get() != nullptr, c.converted);
+        EXPECT_EQ(wide.holdsNul(), c.nul);
+        EXPECT_EQ(wide.whole(), c.converted && !c.nul);
+        if (wide.get() != nullptr) {
+            EXPECT_EQ(
+                std::u16string(reinterpret_cast<const char16_t*>(wide.get()), c.text.size() + 1),
+                c.text + u'\0');
+        }
+        EXPECT_EQ(host.stringRegions(), c.converted ? 1 : 0);
+    }
 }
 
 TEST(GuardedStringsTest, ConvertsInOrderAndStopsAtTheFirstFailure) {

@@ -59,7 +59,7 @@ Outcome environmentLookup(const jnitest::Library& library, jnitest::JniHost& hos
     if (value == nullptr) {
         return Outcome::failed;
     }
-    return host.newStringUtfBytes(value) == longValue ? Outcome::succeeded : Outcome::wrong;
+    return host.utf8(value) == longValue ? Outcome::succeeded : Outcome::wrong;
 }
 
 // A value that reads as longValue: "expand" by its expansion, "long" above the stack buffer.
@@ -97,8 +97,10 @@ Outcome shortcut(const jnitest::Library& library, jnitest::JniHost& host) {
     // A name of its own for every call: a shortcut may stay open briefly after it was written.
     static int calls = 0;
     std::string link = tempPath("ulvex-family-") + "-" + std::to_string(++calls) + ".lnk";
-    jint result = host.call(create, host.string("C:\\windows\\notepad.exe"), host.string(""),
-                            host.string(link), host.string(""), host.string(""), 0);
+    // A description longer than the texts the library copies on the stack.
+    jint result =
+        host.call(create, host.string("C:\\windows\\notepad.exe"), host.string(""),
+                  host.string(link), host.string(std::string(300, 'd')), host.string(""), 0);
     bool written = GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
     DeleteFileA(link.c_str());
     if (result == 0) {
@@ -149,8 +151,12 @@ Outcome pipe(const jnitest::Library& library, jnitest::JniHost& host) {
 Outcome window(const jnitest::Library& library, jnitest::JniHost& host) {
     auto create = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Window_createWindow,
                              "Java_com_ulvex_kesp_tavik_common_win32_Window_createWindow");
-    jint made =
-        host.call(create, host.string("family"), host.string("UlvexFamily"), 0, 0, 0, 0, 10, 10);
+    // A title longer than the names the library copies on the stack.
+    jint made = host.call(create, host.string(std::string(300, 't')), host.string("UlvexFamily"), 0,
+                          0, 0, 0, 10, 10);
+    if (made == -1) {
+        return Outcome::failed;
+    }
     bool destroyed = made != 0 && made != -1 &&
                      DestroyWindow(reinterpret_cast<HWND>(static_cast<INT_PTR>(made)));
     // Wine frees a destroyed window's resources as the thread handles its messages.

@@ -25,6 +25,7 @@ const Encoding kEncodings[] = {
     {std::u16string(1, u'\0'), "\xC0\x80", std::string(1, '\0')},
     {u"\u20AC", "\xE2\x82\xAC", "\xE2\x82\xAC"},
     {u"\U0001F600", "\xED\xA0\xBD\xED\xB8\x80", "\xF0\x9F\x98\x80"},
+    {std::u16string(1, u'\xDC00'), "\xED\xB0\x80", "\xED\xB0\x80"},
     {std::u16string(u"a\0\u00E9\U0001F600", 5),
      std::string("a\xC0\x80\xC3\xA9\xED\xA0\xBD\xED\xB8\x80"),
      std::string("a\0\xC3\xA9\xF0\x9F\x98\x80", 8)},
@@ -52,24 +53,14 @@ TEST(JniHostStrings, ConvertToModifiedUtf8AndBack) {
         EXPECT_EQ(host.conversions(), 1);
         EXPECT_EQ(host.stringReleases(), 1);
         EXPECT_EQ(host.heldPins(), 0);
-    }
-}
 
-TEST(JniHostStrings, NewStringUtfReadsStrayBytesAsReplacementCharacters) {
-    const std::pair<const char*, std::u16string> cases[] = {
-        {"a\xFF"
-         "b",
-         u"a\uFFFDb"},
-        {"\xE9t\xE9", u"\uFFFDt\uFFFD"},
-        {"\xC3", u"\uFFFD"},
-        {"\x80\xC3\xA9", u"\uFFFD\u00E9"},
-        {"\xF0\x9F\x98\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-    };
-    JniHost host;
-    for (const auto& [bytes, text] : cases) {
-        jstring made = host.env()->NewStringUTF(bytes);
-        EXPECT_EQ(host.utf16(made), text) << bytes;
-        EXPECT_EQ(host.newStringUtfBytes(made), bytes);
+        jsize length = env->GetStringLength(string);
+        std::u16string units(static_cast<std::size_t>(length) + 1, u'x');
+        env->GetStringRegion(string, 0, length, reinterpret_cast<jchar*>(units.data()));
+        EXPECT_EQ(units, e.text + u'x');
+        EXPECT_EQ(host.utf16(env->NewString(reinterpret_cast<const jchar*>(units.data()), length)),
+                  e.text);
+        EXPECT_EQ(host.stringRegions(), 1);
     }
 }
 
@@ -160,6 +151,29 @@ const Violation kViolations[] = {
      "wrote past the end of array elements"},
     {"negative array length", [](JniHost&, JNIEnv* env) { env->NewByteArray(-1); },
      "negative length -1"},
+    {"string region outside the string",
+     [](JniHost& host, JNIEnv* env) {
+         jchar units[3] = {};
+         env->GetStringRegion(host.string(u"ab"), 1, 2, units);
+         host.clearException();
+     },
+     "GetStringRegion of the units 1..3 outside a string of 2"},
+    {"NewStringUTF of code-page bytes",
+     [](JniHost&, JNIEnv* env) {
+         env->NewStringUTF(
+             "5\xB0"
+             "C");
+     },
+     "NewStringUTF with bytes that are not modified UTF-8: 35 B0 43"},
+    {"NewStringUTF of a four-byte sequence",
+     [](JniHost&, JNIEnv* env) { env->NewStringUTF("\xF0\x9F\x98\x80"); }, "F0 9F 98 80"},
+    {"NewStringUTF of an overlong sequence",
+     [](JniHost&, JNIEnv* env) { env->NewStringUTF("\xC1\x81"); }, "not modified UTF-8: C1 81"},
+    {"NewStringUTF of a cut sequence",
+     [](JniHost&, JNIEnv* env) { env->NewStringUTF("a\xE2\x82"); }, "not modified UTF-8: 61 E2 82"},
+    {"ThrowNew of code-page bytes",
+     [](JniHost&, JNIEnv* env) { env->ThrowNew(env->FindClass("a/Failure"), "100 \x80"); },
+     "ThrowNew with bytes that are not modified UTF-8: 31 30 30 20 80"},
     {"array region outside the array",
      [](JniHost& host, JNIEnv* env) {
          jbyte bytes[2] = {};
@@ -282,6 +296,12 @@ const Injection kInjections[] = {
      "java/lang/OutOfMemoryError"},
     {"new string", [](JniHost& host) { host.failNewStringUTF(); },
      [](JniHost&, JNIEnv* env) { return env->NewStringUTF("s") == nullptr; },
+     "java/lang/OutOfMemoryError"},
+    {"new string of units", [](JniHost& host) { host.failNewString(); },
+     [](JniHost&, JNIEnv* env) {
+         const jchar unit = u's';
+         return env->NewString(&unit, 1) == nullptr;
+     },
      "java/lang/OutOfMemoryError"},
 };
 

@@ -37,22 +37,22 @@ void noteOpened(HANDLE handle) {
         ++openedCount;
     }
 }
-decltype(&CreateNamedPipeA) realCreateNamedPipeA;
-decltype(&CreateFileA) realCreateFileA;
+decltype(&CreateNamedPipeW) realCreateNamedPipeW;
+decltype(&CreateFileW) realCreateFileW;
 decltype(&CloseHandle) realCloseHandle;
 
-HANDLE WINAPI countingCreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode,
+HANDLE WINAPI countingCreateNamedPipeW(LPCWSTR name, DWORD openMode, DWORD pipeMode,
                                        DWORD maxInstances, DWORD outSize, DWORD inSize,
                                        DWORD timeout, LPSECURITY_ATTRIBUTES security) {
-    HANDLE pipe = realCreateNamedPipeA(name, openMode, pipeMode, maxInstances, outSize, inSize,
+    HANDLE pipe = realCreateNamedPipeW(name, openMode, pipeMode, maxInstances, outSize, inSize,
                                        timeout, security);
     noteOpened(pipe);
     return pipe;
 }
-HANDLE WINAPI countingCreateFileA(LPCSTR name, DWORD access, DWORD share,
+HANDLE WINAPI countingCreateFileW(LPCWSTR name, DWORD access, DWORD share,
                                   LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                   HANDLE temp) {
-    HANDLE file = realCreateFileA(name, access, share, security, disposition, flags, temp);
+    HANDLE file = realCreateFileW(name, access, share, security, disposition, flags, temp);
     noteOpened(file);
     return file;
 }
@@ -177,14 +177,14 @@ void stopServers(jnitest::JniHost& host, const pipetest::WinPipe& pipe, const st
 TEST(Concurrency, InstancesServeParallelClientsWithoutMixingOrLeaking) {
     jnitest::Library library;
     pipetest::WinPipe pipe{library};
-    jnitest::ImportHook createHook(library.handle(), "KERNEL32.dll", "CreateNamedPipeA",
-                                   &countingCreateNamedPipeA);
-    jnitest::ImportHook openHook(library.handle(), "KERNEL32.dll", "CreateFileA",
-                                 &countingCreateFileA);
+    jnitest::ImportHook createHook(library.handle(), "KERNEL32.dll", "CreateNamedPipeW",
+                                   &countingCreateNamedPipeW);
+    jnitest::ImportHook openHook(library.handle(), "KERNEL32.dll", "CreateFileW",
+                                 &countingCreateFileW);
     jnitest::ImportHook closeHook(library.handle(), "KERNEL32.dll", "CloseHandle",
                                   &countingCloseHandle);
-    realCreateNamedPipeA = createHook.original<decltype(CreateNamedPipeA)>();
-    realCreateFileA = openHook.original<decltype(CreateFileA)>();
+    realCreateNamedPipeW = createHook.original<decltype(CreateNamedPipeW)>();
+    realCreateFileW = openHook.original<decltype(CreateFileW)>();
     realCloseHandle = closeHook.original<decltype(CloseHandle)>();
 
     const std::string name = pipetest::uniquePipeName("parallel");

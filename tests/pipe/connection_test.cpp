@@ -98,6 +98,37 @@ TEST_F(Connection, WaitFindsAListeningInstance) {
     EXPECT_EQ(host.call(pipe.waitForPipe, host.string(name), 2000), JNI_TRUE);
 }
 
+jint javaHandle(HANDLE handle) {
+    return static_cast<jint>(reinterpret_cast<INT_PTR>(handle));
+}
+
+// The test's own W calls find the pipe the library made under a name beyond ASCII, and the
+// library finds the one they made.
+TEST_F(Connection, NamesBeyondAsciiAreTheNamesOtherProgramsUse) {
+    for (const char* script :
+         {"5\u00b0C", "100 \u20ac", "\u041f\u0451\u0442\u0440", "\u6771\u4eac", "\U0001F600"}) {
+        const std::string made = pipetest::uniquePipeName(script);
+        const std::u16string madeUnits = host.utf16(host.string(made));
+        const auto* madeName = reinterpret_cast<const wchar_t*>(madeUnits.c_str());
+        OwnedHandle server(createServer(made));
+        ASSERT_GE(server.get(), 0) << made;
+        EXPECT_TRUE(WaitNamedPipeW(madeName, 1000)) << made;
+        OwnedHandle client(javaHandle(CreateFileW(madeName, GENERIC_READ | GENERIC_WRITE, 0,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr)));
+        EXPECT_GE(client.get(), 0) << made;
+
+        const std::string theirs = pipetest::uniquePipeName(script);
+        const std::u16string theirUnits = host.utf16(host.string(theirs));
+        OwnedHandle their(javaHandle(CreateNamedPipeW(
+            reinterpret_cast<const wchar_t*>(theirUnits.c_str()), PIPE_ACCESS_DUPLEX,
+            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 0, 0, 0, nullptr)));
+        ASSERT_GE(their.get(), 0) << theirs;
+        EXPECT_EQ(host.call(pipe.waitForPipe, host.string(theirs), 1000), JNI_TRUE) << theirs;
+        OwnedHandle opened(openClient(theirs));
+        EXPECT_GE(opened.get(), 0) << theirs;
+    }
+}
+
 TEST_F(Connection, WaitFailsForAMissingPipe) {
     EXPECT_EQ(host.call(pipe.waitForPipe, host.string(pipetest::uniquePipeName("missing")), 200),
               JNI_FALSE);
@@ -114,14 +145,14 @@ TEST_F(Connection, WaitFailsWhileTheOnlyInstanceIsBusy) {
 }
 
 struct WaitCall {
-    std::string name;
+    std::wstring name;
     DWORD timeout = 0;
     int calls = 0;
     BOOL answer = TRUE;
 };
 WaitCall waitCall;
 
-BOOL WINAPI recordingWaitNamedPipeA(LPCSTR name, DWORD timeout) {
+BOOL WINAPI recordingWaitNamedPipeW(LPCWSTR name, DWORD timeout) {
     waitCall.name = name;
     waitCall.timeout = timeout;
     ++waitCall.calls;
@@ -144,8 +175,8 @@ TEST_F(Connection, WaitPassesTheTimeOutAndNarrowsTheAnswer) {
         {1, 1, 0x100, JNI_FALSE},
         {1, 1, 0x102, 2},
     };
-    jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "WaitNamedPipeA",
-                             &recordingWaitNamedPipeA);
+    jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "WaitNamedPipeW",
+                             &recordingWaitNamedPipeW);
     for (const WaitCase& c : cases) {
         waitCall = WaitCall{};
         waitCall.answer = c.answer;
@@ -154,20 +185,19 @@ TEST_F(Connection, WaitPassesTheTimeOutAndNarrowsTheAnswer) {
             << "time-out " << c.timeout;
         EXPECT_EQ(waitCall.calls, 1);
         EXPECT_EQ(waitCall.timeout, c.reaches) << "time-out " << c.timeout;
-        EXPECT_EQ(waitCall.name, "\\\\.\\pipe\\wait-\xC3\xA9");
+        EXPECT_EQ(waitCall.name, L"\\\\.\\pipe\\wait-\u00e9");
     }
-    EXPECT_EQ(host.conversions(), static_cast<int>(std::size(cases)));
-    EXPECT_EQ(host.stringReleases(), static_cast<int>(std::size(cases)));
+    EXPECT_EQ(host.stringRegions(), static_cast<int>(std::size(cases)));
 }
 
 struct PipeCreation {
-    std::string name;
+    std::wstring name;
     DWORD openMode, pipeMode, maxInstances, outSize, inSize, timeout;
     LPSECURITY_ATTRIBUTES security;
 };
 PipeCreation pipeCreation;
 
-HANDLE WINAPI recordingCreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode,
+HANDLE WINAPI recordingCreateNamedPipeW(LPCWSTR name, DWORD openMode, DWORD pipeMode,
                                         DWORD maxInstances, DWORD outSize, DWORD inSize,
                                         DWORD timeout, LPSECURITY_ATTRIBUTES security) {
     pipeCreation = {name, openMode, pipeMode, maxInstances, outSize, inSize, timeout, security};
@@ -175,15 +205,15 @@ HANDLE WINAPI recordingCreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeM
 }
 
 TEST_F(Connection, CreateNamedPipePassesItsArgumentsInMessageMode) {
-    jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "CreateNamedPipeA",
-                             &recordingCreateNamedPipeA);
+    jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", "CreateNamedPipeW",
+                             &recordingCreateNamedPipeW);
     pipeCreation.security = reinterpret_cast<LPSECURITY_ATTRIBUTES>(1);
     const DWORD kept =
         PIPE_ACCESS_OUTBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | WRITE_DAC | FILE_FLAG_WRITE_THROUGH;
     EXPECT_EQ(host.call(pipe.createNamedPipe, host.string("\\\\.\\pipe\\made"),
                         kept | FILE_FLAG_OVERLAPPED, -1, 512, 0, -1),
               0x1234);
-    EXPECT_EQ(pipeCreation.name, "\\\\.\\pipe\\made");
+    EXPECT_EQ(pipeCreation.name, L"\\\\.\\pipe\\made");
     EXPECT_EQ(pipeCreation.openMode, kept) << "all but the overlapped flag";
     EXPECT_EQ(pipeCreation.pipeMode, 6u);
     EXPECT_EQ(pipeCreation.maxInstances, 0xFFFFFFFFu);
@@ -202,7 +232,7 @@ TEST_F(Connection, CreateNamedPipeWithANameWindowsRefusesGivesNoHandle) {
 }
 
 struct FileOpening {
-    std::string name;
+    std::wstring name;
     DWORD access, share, disposition, flags;
     LPSECURITY_ATTRIBUTES security;
     HANDLE temp;
@@ -217,7 +247,7 @@ LPDWORD collectionCount;
 LPDWORD collectionTimeout;
 decltype(&SetNamedPipeHandleState) realSetNamedPipeHandleState;
 
-HANDLE WINAPI recordingCreateFileA(LPCSTR name, DWORD access, DWORD share,
+HANDLE WINAPI recordingCreateFileW(LPCWSTR name, DWORD access, DWORD share,
                                    LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                    HANDLE temp) {
     fileOpening = {name, access, share, disposition, flags, security, temp};
@@ -271,8 +301,8 @@ TEST_F(ClientEnd, MissingPipeGivesNoHandleAndNoModeChange) {
 }
 
 TEST_F(ClientEnd, OpeningAsksForTheRightToSetTheModeAndPassesFixedSharingDispositionAndFlags) {
-    jnitest::ImportHook open(library.handle(), "KERNEL32.dll", "CreateFileA",
-                             &recordingCreateFileA);
+    jnitest::ImportHook open(library.handle(), "KERNEL32.dll", "CreateFileW",
+                             &recordingCreateFileW);
     fileOpening.security = reinterpret_cast<LPSECURITY_ATTRIBUTES>(1);
     fileOpening.temp = reinterpret_cast<HANDLE>(1);
     EXPECT_EQ(host.call(pipe.createFile, host.string("\\\\.\\pipe\\opened"),
@@ -280,7 +310,7 @@ TEST_F(ClientEnd, OpeningAsksForTheRightToSetTheModeAndPassesFixedSharingDisposi
               -1);
     EXPECT_EQ(accessAsked, (std::vector<DWORD>{GENERIC_READ | FILE_WRITE_ATTRIBUTES, GENERIC_READ}))
         << "the wider access refused, the caller's alone";
-    EXPECT_EQ(fileOpening.name, "\\\\.\\pipe\\opened");
+    EXPECT_EQ(fileOpening.name, L"\\\\.\\pipe\\opened");
     EXPECT_EQ(fileOpening.share, 0u);
     EXPECT_EQ(fileOpening.security, nullptr);
     EXPECT_EQ(fileOpening.disposition, static_cast<DWORD>(OPEN_EXISTING));

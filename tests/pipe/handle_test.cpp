@@ -21,7 +21,7 @@ protected:
 HANDLE madeHandle;
 HANDLE closedHandle;
 
-HANDLE WINAPI fixedCreateNamedPipeA(LPCSTR, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+HANDLE WINAPI fixedCreateNamedPipeW(LPCWSTR, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
                                     LPSECURITY_ATTRIBUTES) {
     return madeHandle;
 }
@@ -49,8 +49,8 @@ TEST_F(Handles, NarrowedOutAndSignExtendedBack) {
         {0xFFFFFFFFFFFFFFFF, -1, 0xFFFFFFFFFFFFFFFF},
         {0x100000008, 8, 0x8},
     };
-    jnitest::ImportHook create(library.handle(), "KERNEL32.dll", "CreateNamedPipeA",
-                               &fixedCreateNamedPipeA);
+    jnitest::ImportHook create(library.handle(), "KERNEL32.dll", "CreateNamedPipeW",
+                               &fixedCreateNamedPipeW);
     jnitest::ImportHook close(library.handle(), "KERNEL32.dll", "CloseHandle",
                               &recordingCloseHandle);
     for (const RoundTrip& c : cases) {

@@ -1,11 +1,12 @@
 // Input the caller should not pass, and calls left abnormally: nothing reaches Windows, nothing
-// past an array is touched, and every converted name is released.
+// past an array is touched, and every copied name is released.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <optional>
 #include <string>
 
+#include "guarded_heap.h"
 #include "import_hook.h"
 #include "pipe_support.h"
 #include "seh.h"
@@ -132,17 +133,17 @@ TEST_F(BadInput, WholeArrayIsAValidCount) {
 // Calls of the name-taking imports; none may happen when the name is not converted.
 int nameCalls;
 
-HANDLE WINAPI countingCreateNamedPipeA(LPCSTR, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+HANDLE WINAPI countingCreateNamedPipeW(LPCWSTR, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
                                        LPSECURITY_ATTRIBUTES) {
     ++nameCalls;
     return INVALID_HANDLE_VALUE;
 }
-HANDLE WINAPI countingCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+HANDLE WINAPI countingCreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
                                   HANDLE) {
     ++nameCalls;
     return INVALID_HANDLE_VALUE;
 }
-BOOL WINAPI countingWaitNamedPipeA(LPCSTR, DWORD) {
+BOOL WINAPI countingWaitNamedPipeW(LPCWSTR, DWORD) {
     ++nameCalls;
     return TRUE;
 }
@@ -164,32 +165,33 @@ protected:
     }
     jint waitForPipe(jstring name) { return host.call(pipe.waitForPipe, name, -1); }
 
-    jnitest::ImportHook createHook{library.handle(), "KERNEL32.dll", "CreateNamedPipeA",
-                                   &countingCreateNamedPipeA};
-    jnitest::ImportHook openHook{library.handle(), "KERNEL32.dll", "CreateFileA",
-                                 &countingCreateFileA};
-    jnitest::ImportHook waitHook{library.handle(), "KERNEL32.dll", "WaitNamedPipeA",
-                                 &countingWaitNamedPipeA};
+    jnitest::ImportHook createHook{library.handle(), "KERNEL32.dll", "CreateNamedPipeW",
+                                   &countingCreateNamedPipeW};
+    jnitest::ImportHook openHook{library.handle(), "KERNEL32.dll", "CreateFileW",
+                                 &countingCreateFileW};
+    jnitest::ImportHook waitHook{library.handle(), "KERNEL32.dll", "WaitNamedPipeW",
+                                 &countingWaitNamedPipeW};
     jnitest::ImportHook modeHook{library.handle(), "KERNEL32.dll", "SetNamedPipeHandleState",
                                  &countingSetNamedPipeHandleState};
 };
 
-TEST_F(NameNotConverted, FailedConversionMakesNoWindowsCall) {
-    jstring name = host.string("\\\\.\\pipe\\unconverted");
-    host.failConversion(1);
-    EXPECT_EQ(createNamedPipe(name), -1);
-    EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
-    host.clearException();
-    host.failConversion(1);
-    EXPECT_EQ(createFile(name), -1);
-    EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
-    host.clearException();
-    host.failConversion(1);
-    EXPECT_EQ(waitForPipe(name), JNI_FALSE);
-    EXPECT_EQ(host.exceptionClass(), "java/lang/OutOfMemoryError");
-    host.clearException();
+// A name holding U+0000 would name another pipe ("\\.\pipe\a"); a name too long for the stack
+// whose heap block cannot be had is not copied. Neither reaches Windows.
+TEST_F(NameNotConverted, NameWithNulOrWithoutRoomMakesNoWindowsCall) {
+    const std::u16string withNul(u"\\\\.\\pipe\\a\0b", 12);
+    const std::u16string tooLong = u"\\\\.\\pipe\\" + std::u16string(300, u'\u00e9');
+    for (bool heapUnavailable : {false, true}) {
+        jstring name = host.string(heapUnavailable ? tooLong : withNul);
+        std::optional<jnitest::ImportHook> noHeap;
+        if (heapUnavailable) {
+            noHeap.emplace(library.handle(), "KERNEL32.dll", "HeapAlloc", &failingHeapAlloc);
+        }
+        EXPECT_EQ(createNamedPipe(name), -1);
+        EXPECT_EQ(createFile(name), -1);
+        EXPECT_EQ(waitForPipe(name), JNI_FALSE);
+    }
     EXPECT_EQ(nameCalls, 0);
-    EXPECT_EQ(host.stringReleases(), 0);
+    EXPECT_FALSE(host.exceptionPending());
 }
 
 TEST_F(NameNotConverted, NullNameMakesNoConversionAndNoWindowsCall) {
@@ -197,7 +199,7 @@ TEST_F(NameNotConverted, NullNameMakesNoConversionAndNoWindowsCall) {
     EXPECT_EQ(createFile(nullptr), -1);
     EXPECT_EQ(waitForPipe(nullptr), JNI_FALSE);
     EXPECT_EQ(nameCalls, 0);
-    EXPECT_EQ(host.conversions(), 0);
+    EXPECT_EQ(host.stringRegions(), 0);
     EXPECT_FALSE(host.exceptionPending());
 }
 
@@ -205,17 +207,17 @@ TEST_F(NameNotConverted, NullNameMakesNoConversionAndNoWindowsCall) {
 // the raises, so that an exception from anywhere else shows.
 int raises;
 
-HANDLE WINAPI raisingCreateNamedPipeA(LPCSTR, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+HANDLE WINAPI raisingCreateNamedPipeW(LPCWSTR, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
                                       LPSECURITY_ATTRIBUTES) {
     ++raises;
     jnitest::raiseTestException();
 }
-HANDLE WINAPI raisingCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+HANDLE WINAPI raisingCreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
                                  HANDLE) {
     ++raises;
     jnitest::raiseTestException();
 }
-BOOL WINAPI raisingWaitNamedPipeA(LPCSTR, DWORD) {
+BOOL WINAPI raisingWaitNamedPipeW(LPCWSTR, DWORD) {
     ++raises;
     jnitest::raiseTestException();
 }
@@ -243,6 +245,18 @@ void callRaising(void* context) {
     }
 }
 
+// The library's heap blocks not given back yet.
+int blocksHeld;
+LPVOID WINAPI countingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
+    LPVOID block = jnitest::guardedHeapAlloc(heap, flags, size);
+    blocksHeld += block != nullptr ? 1 : 0;
+    return block;
+}
+BOOL WINAPI countingHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
+    blocksHeld -= block != nullptr ? 1 : 0;
+    return jnitest::guardedHeapFree(heap, flags, block);
+}
+
 struct RaisingCase {
     const char* name;
     const char* import;
@@ -261,9 +275,13 @@ protected:
     jnitest::JniHost host;
 };
 
+// A name longer than the stack holds, so that its copy lives in a heap block.
 TEST_P(StructuredException, LeavingTheExportStillReleasesTheName) {
     const RaisingCase& c = GetParam();
-    jstring name = host.string("\\\\.\\pipe\\raising");
+    jstring name = host.string(u"\\\\.\\pipe\\" + std::u16string(300, u'r'));
+    jnitest::ImportHook alloc(library.handle(), "KERNEL32.dll", "HeapAlloc", &countingHeapAlloc);
+    jnitest::ImportHook free(library.handle(), "KERNEL32.dll", "HeapFree", &countingHeapFree);
+    blocksHeld = 0;
     {
         jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", c.import, c.replacement);
         raises = 0;
@@ -271,26 +289,24 @@ TEST_P(StructuredException, LeavingTheExportStillReleasesTheName) {
             RaisingCall call{host.env(), host.receiver(), &pipe, name, c.which};
             ASSERT_TRUE(jnitest::catchesStructuredException(&callRaising, &call));
             EXPECT_EQ(raises, round) << "the exception did not come from the import";
-            EXPECT_EQ(host.conversions(), round);
-            EXPECT_EQ(host.stringReleases(), round) << "name not released by the unwind";
-            EXPECT_EQ(host.heldPins(), 0);
+            EXPECT_EQ(host.stringRegions(), round);
+            EXPECT_EQ(blocksHeld, 0) << "name not released by the unwind";
         }
     }
     EXPECT_EQ(host.call(pipe.waitForPipe, host.string("\\\\.\\pipe\\ulvex-test-absent"), 10),
               JNI_FALSE)
         << "an ordinary call after the unwinds";
-    EXPECT_EQ(host.stringReleases(), 3);
     EXPECT_TRUE(host.violations().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Exports, StructuredException,
-    ::testing::Values(RaisingCase{"createNamedPipe", "CreateNamedPipeA",
-                                  reinterpret_cast<const void*>(&raisingCreateNamedPipeA), 0},
-                      RaisingCase{"createFile", "CreateFileA",
-                                  reinterpret_cast<const void*>(&raisingCreateFileA), 1},
-                      RaisingCase{"waitForPipe", "WaitNamedPipeA",
-                                  reinterpret_cast<const void*>(&raisingWaitNamedPipeA), 2}),
+    ::testing::Values(RaisingCase{"createNamedPipe", "CreateNamedPipeW",
+                                  reinterpret_cast<const void*>(&raisingCreateNamedPipeW), 0},
+                      RaisingCase{"createFile", "CreateFileW",
+                                  reinterpret_cast<const void*>(&raisingCreateFileW), 1},
+                      RaisingCase{"waitForPipe", "WaitNamedPipeW",
+                                  reinterpret_cast<const void*>(&raisingWaitNamedPipeW), 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <winternl.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,9 +33,17 @@ constexpr char getClientNameName[] =
 constexpr char isTerminalServerName[] =
     "Java_com_ulvex_kesp_tavik_common_win32_TerminalServer_isTerminalServer";
 
-// Sets the double's answers for this process; null removes the variable.
+// Sets the double's answers for this process, UTF-8 read into UTF-16; null removes the variable.
 void answer(const char* variable, const char* value) {
-    SetEnvironmentVariableA(variable, value);
+    wchar_t text[256] = {};
+    if (value != nullptr) {
+        MultiByteToWideChar(CP_UTF8, 0, value, -1, text, 256);
+    }
+    SetEnvironmentVariableA(variable, nullptr);
+    if (value != nullptr) {
+        SetEnvironmentVariableW(std::wstring(variable, variable + std::strlen(variable)).c_str(),
+                                text);
+    }
 }
 
 void expectFreshProcess() {
@@ -91,12 +100,12 @@ TEST_P(SessionQuery, Answers) {
             EXPECT_EQ(name, nullptr);
         } else {
             ASSERT_NE(name, nullptr);
-            EXPECT_EQ(host.newStringUtfBytes(name), scenario.expectedName);
+            EXPECT_EQ(host.utf8(name), scenario.expectedName);
         }
     }
 
     std::string hidden = scenario.hide != nullptr ? scenario.hide : "";
-    bool queried = hidden != "WTSQuerySessionInformationA";
+    bool queried = hidden != "WTSQuerySessionInformationW";
     EXPECT_EQ(record->queries, queried ? 2 * rounds : 0);
     if (queried) {
         EXPECT_EQ(record->infoClasses[0], 4);
@@ -112,7 +121,7 @@ TEST_P(SessionQuery, Answers) {
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, SessionQuery,
     ::testing::Values(
-        Scenario{"function_missing", "WTSQuerySessionInformationA", false, "7", "WORKSTATION-42", 0,
+        Scenario{"function_missing", "WTSQuerySessionInformationW", false, "7", "WORKSTATION-42", 0,
                  nullptr},
         Scenario{"query_fails", nullptr, true, "7", "WORKSTATION-42", 0, nullptr},
         Scenario{"session_0", nullptr, false, "0", "WORKSTATION-42", 0, "WORKSTATION-42"},
@@ -121,11 +130,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "WORKSTATION-42"},
         Scenario{"client_name_empty", nullptr, false, "7", nullptr, 7, nullptr},
         Scenario{"client_name_one_character", nullptr, false, "7", "A", 7, "A"},
-        Scenario{"client_name_ordinary", nullptr, false, "7", "BUERO-PC\xe9", 7, "BUERO-PC\xe9"},
+        Scenario{"client_name_ordinary", nullptr, false, "7", "BUERO-PC", 7, "BUERO-PC"},
+        Scenario{"client_name_latin1", nullptr, false, "7", u8"5\u00b0C-100\u20ac-\u00a9", 7,
+                 u8"5\u00b0C-100\u20ac-\u00a9"},
+        Scenario{"client_name_beyond_the_code_page", nullptr, false, "7",
+                 u8"\u041f\u0451\u0442\u0440-\u6771\u4eac-\U0001F600", 7,
+                 u8"\u041f\u0451\u0442\u0440-\u6771\u4eac-\U0001F600"},
         Scenario{"release_function_missing", "WTSFreeMemory", false, "7", "WORKSTATION-42", 7,
                  "WORKSTATION-42"},
         Scenario{"answers_of_0_bytes", nullptr, false, "7", "ABC", 0, nullptr, "0"},
-        Scenario{"answers_of_3_bytes", nullptr, false, "7", "ABC", 0, nullptr, "3"}),
+        Scenario{"answers_of_3_bytes", nullptr, false, "7", "ABC", 0, nullptr, "3"},
+        Scenario{"answers_of_6_bytes", nullptr, false, "7", "ABC", 7, nullptr, "6"},
+        Scenario{"answers_of_7_bytes", nullptr, false, "7", "AB", 7, "AB", "7"}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
 // --- The loader's system calls, intercepted before the library's initialisers run ------------
@@ -157,9 +173,9 @@ HMODULE WINAPI fakeLoadLibraryA(const char* path) {
     return libraryMissing ? nullptr : LoadLibraryA("wts_double.dll");
 }
 
-ATOM WINAPI fakeRegisterClassA(const WNDCLASSA* windowClass) {
-    loadEvents.push_back("RegisterClassA");
-    return RegisterClassA(windowClass);
+ATOM WINAPI fakeRegisterClassW(const WNDCLASSW* windowClass) {
+    loadEvents.push_back("RegisterClassW");
+    return RegisterClassW(windowClass);
 }
 
 // Windows reports a mapped DLL, its imports bound, before it runs the DLL's initialisers.
@@ -172,8 +188,8 @@ VOID CALLBACK interceptLoader(ULONG reason, const DllNotification* data, void*) 
                             reinterpret_cast<const void*>(&fakeGetSystemDirectoryA));
     jnitest::redirectImport(module, "KERNEL32.dll", "LoadLibraryA",
                             reinterpret_cast<const void*>(&fakeLoadLibraryA));
-    jnitest::redirectImport(module, "USER32.dll", "RegisterClassA",
-                            reinterpret_cast<const void*>(&fakeRegisterClassA));
+    jnitest::redirectImport(module, "USER32.dll", "RegisterClassW",
+                            reinterpret_cast<const void*>(&fakeRegisterClassW));
 }
 
 // Every test here loads the library with its loader intercepted.
@@ -218,7 +234,7 @@ TEST(SessionQueryLoader, LoadsTheLibraryFromTheSystemDirectoryBeforeTheEntryRout
 
     EXPECT_EQ(loadedPaths, std::vector<std::string>{systemDirectory() + "\\wtsapi32.dll"});
     // The loader runs among the static initialisers, before the entry routine's process attach.
-    EXPECT_EQ(loadEvents, (std::vector<std::string>{"LoadLibraryA", "RegisterClassA"}));
+    EXPECT_EQ(loadEvents, (std::vector<std::string>{"LoadLibraryA", "RegisterClassW"}));
     ASSERT_NE(doubleRecord(), nullptr);
     jnitest::JniHost host;
     EXPECT_EQ(host.call(library.get<std::remove_pointer_t<GetSessionId>>(getSessionIdName)), 7);
@@ -298,7 +314,7 @@ void callAllThree(const jnitest::Library& library, ThreadTally& tally, ULONGLONG
         jint id = host.call(getSessionId);
         jstring name = host.call(getClientName);
         bool right = (terminalServer == JNI_TRUE || terminalServer == JNI_FALSE) && id == 7 &&
-                     name != nullptr && host.newStringUtfBytes(name) == "WORKSTATION-42";
+                     name != nullptr && host.utf8(name) == "WORKSTATION-42";
         tally.wrongAnswers += right ? 0 : 1;
         ++tally.rounds;
     }

@@ -4,9 +4,10 @@
 //   WTS_DOUBLE_HIDE         an export that GetProcAddress shall not find
 //   WTS_DOUBLE_FAIL         when set, every query fails
 //   WTS_DOUBLE_SESSION_ID   the session id (decimal)
-//   WTS_DOUBLE_CLIENT_NAME  the client name (empty when unset)
+//   WTS_DOUBLE_CLIENT_NAME  the client name, handed back in UTF-16 (empty when unset)
 //   WTS_DOUBLE_BYTES        the length every query reports, and hands back of its answer
-//                           (decimal; by default the whole answer, a name with its terminator)
+//                           (decimal, in bytes; by default the whole answer, a name with its
+//                           terminator)
 // Every buffer it hands back ends where an inaccessible page begins, so that a read past it
 // faults, and is tracked until WTSFreeMemory releases it.
 #include <windows.h>
@@ -57,13 +58,13 @@ void hideExport(HMODULE module, const std::string& name) {
 
 // Hands back the answer `data` of `size` bytes, or as many of its bytes as WTS_DOUBLE_BYTES
 // says, in a block of exactly that length.
-BOOL handOut(const void* data, DWORD size, LPSTR* buffer, DWORD* bytes) {
+BOOL handOut(const void* data, DWORD size, LPWSTR* buffer, DWORD* bytes) {
     std::string reported = environment("WTS_DOUBLE_BYTES");
     *bytes = reported.empty() ? size : std::strtoul(reported.c_str(), nullptr, 10);
     auto* pages =
         static_cast<char*>(VirtualAlloc(nullptr, 2 * pageSize, MEM_RESERVE, PAGE_NOACCESS));
     VirtualAlloc(pages, pageSize, MEM_COMMIT, PAGE_READWRITE);
-    *buffer = pages + pageSize - *bytes;
+    *buffer = reinterpret_cast<LPWSTR>(pages + pageSize - *bytes);
     std::memcpy(*buffer, data, std::min(*bytes, size));
     std::lock_guard<std::mutex> lock(liveMutex);
     liveBuffers.emplace(*buffer, pages);
@@ -77,8 +78,8 @@ extern "C" WtsDoubleRecord* wtsDoubleRecord() {
     return &record;
 }
 
-extern "C" BOOL WINAPI WTSQuerySessionInformationA(HANDLE server, DWORD session, int infoClass,
-                                                   LPSTR* buffer, DWORD* bytes) {
+extern "C" BOOL WINAPI WTSQuerySessionInformationW(HANDLE server, DWORD session, int infoClass,
+                                                   LPWSTR* buffer, DWORD* bytes) {
     LONG call = InterlockedIncrement(&record.queries);
     if (call <= 2) {
         record.infoClasses[call - 1] = infoClass;
@@ -93,8 +94,10 @@ extern "C" BOOL WINAPI WTSQuerySessionInformationA(HANDLE server, DWORD session,
         return handOut(&id, sizeof id, buffer, bytes);
     }
     if (infoClass == 10) {
-        std::string name = environment("WTS_DOUBLE_CLIENT_NAME");
-        return handOut(name.c_str(), static_cast<DWORD>(name.size() + 1), buffer, bytes);
+        wchar_t name[256] = {};
+        DWORD length = GetEnvironmentVariableW(L"WTS_DOUBLE_CLIENT_NAME", name, 256);
+        length = length < 256 ? length : 0;
+        return handOut(name, (length + 1) * sizeof(wchar_t), buffer, bytes);
     }
     return FALSE;
 }

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 struct WtsDoubleRecord {
-    LONG queries;        // calls of WTSQuerySessionInformationA
+    LONG queries;        // calls of WTSQuerySessionInformationW
     LONG allocations;    // buffers handed back
     LONG releases;       // buffers released with WTSFreeMemory
     LONG strayReleases;  // WTSFreeMemory calls with a pointer that was not a live buffer

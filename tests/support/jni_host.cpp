@@ -228,10 +228,50 @@ std::size_t sequenceLength(std::string_view bytes, std::size_t i, bool standard)
     return length;
 }
 
+// The code point of the well-formed sequence of `length` bytes at bytes[i].
+std::uint32_t sequenceValue(std::string_view bytes, std::size_t i, std::size_t length) {
+    static constexpr std::uint8_t kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    std::uint32_t c = static_cast<std::uint8_t>(bytes[i]) & kLeadMask[length];
+    for (std::size_t k = 1; k < length; ++k) {
+        c = (c << 6) | (static_cast<std::uint8_t>(bytes[i + k]) & 0x3F);
+    }
+    return c;
+}
+
+// True when `bytes` are the JNI's modified UTF-8: sequences of one to three bytes, each in its
+// shortest form but for C0 80, which stands for U+0000.
+bool wellFormedModifiedUtf8(std::string_view bytes) {
+    static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800};
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t length = sequenceLength(bytes, i, false);
+        if (length == 0) {
+            return false;
+        }
+        std::uint32_t c = sequenceValue(bytes, i, length);
+        if (c < kSmallest[length] && !(length == 2 && c == 0)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// The bytes in hexadecimal, for a violation's text.
+std::string hexBytes(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (char byte : bytes) {
+        auto b = static_cast<std::uint8_t>(byte);
+        out += out.empty() ? "" : " ";
+        out += kDigits[b >> 4];
+        out += kDigits[b & 0xF];
+    }
+    return out;
+}
+
 // Reads UTF-8 (standard, or the JNI's modified form) into UTF-16. A byte that starts no
 // well-formed sequence becomes U+FFFD.
 std::u16string decodeUtf8(std::string_view bytes, bool standard) {
-    static constexpr std::uint8_t kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
     std::u16string out;
     std::size_t i = 0;
     while (i < bytes.size()) {
@@ -241,11 +281,7 @@ std::u16string decodeUtf8(std::string_view bytes, bool standard) {
             ++i;
             continue;
         }
-        std::uint32_t c = static_cast<std::uint8_t>(bytes[i]) & kLeadMask[length];
-        for (std::size_t k = 1; k < length; ++k) {
-            c = (c << 6) | (static_cast<std::uint8_t>(bytes[i + k]) & 0x3F);
-        }
-        appendUtf16(out, c);
+        appendUtf16(out, sequenceValue(bytes, i, length));
         i += length;
     }
     return out;
@@ -312,6 +348,8 @@ struct JniHost::State {
     bool failNewByteArray = false;
     bool failGetByteArrayElements = false;
     bool failNewStringUtf = false;
+    bool failNewString = false;
+    int stringRegions = 0;
     // Operations called, as the names' addresses: recording one allocates nothing, so that a
     // timed run measures the library rather than the host.
     std::vector<const char*> callNames;
@@ -383,6 +421,16 @@ struct JniHost::State {
             violate(std::string("JNI call ") + operation + " while an exception is pending (" +
                     pending->name + ")");
         }
+    }
+
+    // Objects to bytes that a virtual machine would not read as modified UTF-8.
+    bool wellFormed(const char* operation, std::string_view bytes) {
+        if (wellFormedModifiedUtf8(bytes)) {
+            return true;
+        }
+        violate(std::string(operation) +
+                " with bytes that are not modified UTF-8: " + hexBytes(bytes));
+        return false;
     }
 
     // A host accessor used by a test: fails the test for a reference of the wrong kind.
@@ -464,11 +512,62 @@ jstring JNICALL newStringUTF(JNIEnv* env, const char* bytes) {
         host.raise("java/lang/OutOfMemoryError", "NewStringUTF");
         return nullptr;
     }
+    if (!host.wellFormed("NewStringUTF", bytes)) {
+        return nullptr;
+    }
     Object* object = host.make(Object{Kind::String, "java/lang/String"});
     object->utfBytes = bytes;
     object->text = decodeUtf8(object->utfBytes, false);
     object->fromNewStringUtf = true;
     return ref<jstring>(object);
+}
+
+jstring JNICALL newString(JNIEnv* env, const jchar* units, jsize length) {
+    JniHost::State& host = hostOf(env);
+    host.enter("NewString");
+    if (length < 0 || (length > 0 && units == nullptr)) {
+        host.violate("NewString of " + std::to_string(length) + " units at " +
+                     (units == nullptr ? "null" : "an address"));
+        return nullptr;
+    }
+    if (host.failNewString) {
+        host.raise("java/lang/OutOfMemoryError", "NewString");
+        return nullptr;
+    }
+    Object* object = host.make(Object{Kind::String, "java/lang/String"});
+    object->text.assign(reinterpret_cast<const char16_t*>(units), static_cast<std::size_t>(length));
+    return ref<jstring>(object);
+}
+
+jsize JNICALL getStringLength(JNIEnv* env, jstring string) {
+    JniHost::State& host = hostOf(env);
+    host.enter("GetStringLength");
+    Object* object = host.resolve("GetStringLength", string, Kind::String);
+    return object == nullptr ? 0 : static_cast<jsize>(object->text.size());
+}
+
+// Outside the string, a virtual machine raises StringIndexOutOfBoundsException.
+void JNICALL getStringRegion(JNIEnv* env, jstring string, jsize start, jsize length, jchar* units) {
+    JniHost::State& host = hostOf(env);
+    host.enter("GetStringRegion");
+    Object* object = host.resolve("GetStringRegion", string, Kind::String);
+    if (object == nullptr) {
+        return;
+    }
+    auto size = static_cast<jsize>(object->text.size());
+    if (start < 0 || length < 0 || start > size - length) {
+        host.violate("GetStringRegion of the units " + std::to_string(start) + ".." +
+                     std::to_string(static_cast<long long>(start) + length) +
+                     " outside a string of " + std::to_string(size));
+        host.raise("java/lang/StringIndexOutOfBoundsException", "GetStringRegion");
+        return;
+    }
+    if (length > 0 && units == nullptr) {
+        host.violate("GetStringRegion into null units");
+        return;
+    }
+    std::copy_n(object->text.begin() + start, length, reinterpret_cast<char16_t*>(units));
+    ++host.stringRegions;
 }
 
 jsize JNICALL getStringUTFLength(JNIEnv* env, jstring string) {
@@ -509,6 +608,9 @@ jint JNICALL throwNew(JNIEnv* env, jclass cls, const char* message) {
                      " is pending: an exception raised twice");
     }
     if (object == nullptr) {
+        return -1;
+    }
+    if (message != nullptr && !host.wellFormed("ThrowNew", message)) {
         return -1;
     }
     host.raise(object->name, message == nullptr ? "" : message);
@@ -781,6 +883,9 @@ JNINativeInterface_ makeTable() {
     table.ReleaseStringUTFChars = &releaseStringUTFChars;
     table.NewStringUTF = &newStringUTF;
     table.GetStringUTFLength = &getStringUTFLength;
+    table.NewString = &newString;
+    table.GetStringLength = &getStringLength;
+    table.GetStringRegion = &getStringRegion;
     table.FindClass = &findClass;
     table.ThrowNew = &throwNew;
     table.GetObjectClass = &getObjectClass;
@@ -962,12 +1067,20 @@ void JniHost::failNewStringUTF() {
     state_->failNewStringUtf = true;
 }
 
+void JniHost::failNewString() {
+    state_->failNewString = true;
+}
+
 int JniHost::conversions() const {
     return state_->conversions;
 }
 
 int JniHost::stringReleases() const {
     return state_->stringReleases;
+}
+
+int JniHost::stringRegions() const {
+    return state_->stringRegions;
 }
 
 int JniHost::arrayPins() const {

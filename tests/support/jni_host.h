@@ -9,7 +9,8 @@
 //  - a string or array pin released twice, with another reference, or not at all by the time
 //    the export returns (see call());
 //  - bytes written past the end of pinned array elements;
-//  - an array region that does not lie inside its array.
+//  - an array or string region that does not lie inside its array or string;
+//  - bytes handed to NewStringUTF or ThrowNew that are not modified UTF-8.
 // Each thread makes its own host, as each Java thread has its own JNIEnv.
 #pragma once
 
@@ -80,11 +81,13 @@ public:
     void failNewByteArray();          // every NewByteArray gives null, OutOfMemoryError
     void failGetByteArrayElements();  // every GetByteArrayElements gives null, OutOfMemoryError
     void failNewStringUTF();          // every NewStringUTF gives null, OutOfMemoryError
+    void failNewString();             // every NewString gives null, OutOfMemoryError
 
     // Observation.
     int conversions() const;  // GetStringUTFChars calls that gave bytes
     int stringReleases() const;
-    int arrayPins() const;  // GetByteArrayElements calls that gave elements
+    int stringRegions() const;  // GetStringRegion calls that copied units
+    int arrayPins() const;      // GetByteArrayElements calls that gave elements
     int arrayReleases() const;
     // Bytes copied between arrays and the library: by region operations, pins and copy-backs.
     long long bytesCopied() const;
