@@ -1,5 +1,6 @@
 // Registry keys and presence queries: create, delete, test, count, type, delete a value, and
-// the settings-change broadcast on request.
+// the settings-change broadcast on request. Keys are created under the stored form of their
+// path; existing keys and values are also found under their UTF-16 names.
 #include <com_ulvex_kesp_tavik_common_win32_Registry.h>
 
 #include <shlwapi.h>
@@ -7,6 +8,7 @@
 #include "../jni/boundary.h"
 #include "registry_key.h"
 
+using ulvex::KeyLookup;
 using ulvex::KeyOpening;
 using ulvex::RegistryKey;
 using ulvex::ScopedUtfChars;
@@ -53,8 +55,12 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyDelete
         return -1;
     }
     // Deleting the root itself would empty it of every key and value below it.
-    LSTATUS status = namesTheRoot(path.get()) ? ERROR_INVALID_PARAMETER
-                                              : SHDeleteKeyA(ulvex::keyFromJava(root), path.get());
+    HKEY parent = ulvex::keyFromJava(root);
+    LSTATUS status =
+        namesTheRoot(path.get()) ? ERROR_INVALID_PARAMETER : SHDeleteKeyA(parent, path.get());
+    status = ulvex::onceMoreByUtf16(env, subKey, path.get(), status, [&](const wchar_t* wide) {
+        return SHDeleteKeyW(parent, wide);
+    });
     path.release();
     if (status != ERROR_SUCCESS) {
         ulvex::throwRegistryException(env, "Could not delete registry key");
@@ -72,8 +78,8 @@ JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyEx
         return JNI_FALSE;
     }
     RegistryKey key;
-    bool exists = RegOpenKeyExA(ulvex::keyFromJava(root), path.get(), 0, ulvex::readAccess,
-                                key.receive()) == ERROR_SUCCESS;
+    bool exists = ulvex::openExistingKey(env, ulvex::keyFromJava(root), subKey, path.get(),
+                                         ulvex::readAccess, key) == ERROR_SUCCESS;
     if (exists) {
         key.adopt();
         key.close();
@@ -89,7 +95,8 @@ namespace {
 jboolean keyHasEntries(JNIEnv* env, jint root, jstring subKey, bool countSubKeys,
                        const char* failure) {
     RegistryKey key;
-    if (ulvex::openKey(env, root, subKey, ulvex::readAccess, key) != KeyOpening::opened) {
+    if (ulvex::openKey(env, root, subKey, ulvex::readAccess, KeyLookup::storedFormThenUtf16, key) !=
+        KeyOpening::opened) {
         return JNI_FALSE;
     }
     DWORD count = 0;
@@ -121,7 +128,8 @@ JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyHa
     JNIEnv* env, jclass, jint root, jstring subKey, jstring valueName) {
     RegistryKey key;
     if (valueName == nullptr ||
-        ulvex::openKey(env, root, subKey, ulvex::readAccess, key) != KeyOpening::opened) {
+        ulvex::openKey(env, root, subKey, ulvex::readAccess, KeyLookup::storedFormThenUtf16, key) !=
+            KeyOpening::opened) {
         return JNI_FALSE;
     }
     ScopedUtfChars name(env, valueName);
@@ -129,6 +137,9 @@ JNIEXPORT jboolean JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyHa
         return JNI_FALSE;
     }
     LSTATUS status = RegQueryValueExA(key.get(), name.get(), nullptr, nullptr, nullptr, nullptr);
+    status = ulvex::onceMoreByUtf16(env, valueName, name.get(), status, [&](const wchar_t* wide) {
+        return RegQueryValueExW(key.get(), wide, nullptr, nullptr, nullptr, nullptr);
+    });
     name.release();
     key.close();
     return ulvex::booleanToJava(status == ERROR_SUCCESS);
@@ -140,7 +151,8 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetVal
     if (valueName == nullptr) {
         return -1;
     }
-    switch (ulvex::openKey(env, root, subKey, ulvex::readAccess, key)) {
+    switch (
+        ulvex::openKey(env, root, subKey, ulvex::readAccess, KeyLookup::storedFormThenUtf16, key)) {
         case KeyOpening::noPath:
             return -1;
         case KeyOpening::failed:
@@ -155,6 +167,9 @@ JNIEXPORT jint JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetVal
     DWORD type = 0;
     DWORD size = 0;
     LSTATUS status = RegQueryValueExA(key.get(), name.get(), nullptr, &type, nullptr, &size);
+    status = ulvex::onceMoreByUtf16(env, valueName, name.get(), status, [&](const wchar_t* wide) {
+        return RegQueryValueExW(key.get(), wide, nullptr, &type, nullptr, &size);
+    });
     key.close();
     name.release();
     if (status != ERROR_SUCCESS) {
@@ -168,7 +183,8 @@ JNIEXPORT void JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyDelete
     JNIEnv* env, jclass, jint root, jstring subKey, jstring valueName, jboolean broadcast) {
     RegistryKey key;
     if (valueName == nullptr ||
-        ulvex::openKey(env, root, subKey, ulvex::allAccess, key) != KeyOpening::opened) {
+        ulvex::openKey(env, root, subKey, ulvex::allAccess, KeyLookup::storedFormThenUtf16, key) !=
+            KeyOpening::opened) {
         return;
     }
     ScopedUtfChars name(env, valueName);
@@ -176,6 +192,9 @@ JNIEXPORT void JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyDelete
         return;
     }
     LSTATUS status = RegDeleteValueA(key.get(), name.get());
+    status = ulvex::onceMoreByUtf16(env, valueName, name.get(), status, [&](const wchar_t* wide) {
+        return RegDeleteValueW(key.get(), wide);
+    });
     name.release();
     if (status != ERROR_SUCCESS) {
         ulvex::throwRegistryException(env, "Error deleting registry key value");

@@ -1,13 +1,15 @@
 // Registry values: reading a value as a Java String, Integer or byte[] by its registry type,
-// and writing a Java object as a value of the type the caller names.
+// and writing a Java object as a value of the type the caller names. Values are read as UTF-16
+// and written as the library has always written them (stored_text.h).
 #include <com_ulvex_kesp_tavik_common_win32_Registry.h>
 
 #include <cstddef>
 
-#include "../jni/boundary.h"
 #include "registry_key.h"
+#include "stored_text.h"
 
 using ulvex::HeapBuffer;
+using ulvex::KeyLookup;
 using ulvex::KeyOpening;
 using ulvex::RegistryKey;
 using ulvex::ScopedUtfChars;
@@ -18,11 +20,11 @@ const char retrievingFailed[] = "Error retreiving registry value";
 const char expandingFailed[] = "Error expanding registry strings";
 const char incompatibleValue[] = "Incompatible data types";
 
-// A value of up to this many bytes is read by a single query into a buffer on the stack.
-// Windows advises keeping values over 2048 bytes in files, so this takes the values clients
-// read (paths, flags, versions). It is a small part of the 7 pages (28 KiB) that the Java
-// virtual machine keeps free on a 64-bit Windows thread's stack for native code, and the frame
-// stays below one page, so it needs no stack probe.
+// A value of up to this many bytes (text of up to 1024 UTF-16 units) is read by a single query
+// into a buffer on the stack. Windows advises keeping values over 2048 bytes in files, so this
+// takes the values clients read (paths, flags, versions). It is a small part of the 7 pages (28
+// KiB) that the Java virtual machine keeps free on a 64-bit Windows thread's stack for native code,
+// and the frame stays below one page, so it needs no stack probe.
 constexpr DWORD stackDataSize = 2048;
 // The heap blocks, each of the size Windows last reported, that a value too large for the
 // stack buffer, or an expansion, is tried in. A value rewritten larger between two calls made
@@ -37,31 +39,40 @@ jobject failRetrieving(JNIEnv* env, RegistryKey& key, ScopedUtfChars& name) {
     return nullptr;
 }
 
-// Reads the value into `stackData` or, when it does not fit there, into `heapData`, sized by
-// what the registry reports and fetched again while the value keeps growing. Returns the
-// buffer, holding `size` bytes of the type `type` that one and the same query delivered,
-// followed by a NUL that the registry never sees, which ends text stored without one. Null
-// when a query failed, the value did not stop growing or no heap block could be had.
-BYTE* readValue(HKEY key, const char* name, BYTE (&stackData)[stackDataSize + 1],
-                HeapBuffer& heapData, DWORD& type, DWORD& size) {
-    BYTE* data = stackData;
+// A value's data as one query delivered it, of the type that query reported: in the stack
+// buffer or, when it did not fit there, in a heap block. Two NUL bytes that the registry never
+// sees follow the data, and end text stored without a terminator.
+struct ValueData {
+    alignas(wchar_t) BYTE stack[stackDataSize + 2];
+    HeapBuffer heap;
+    BYTE* bytes = nullptr;
+    DWORD type = 0;
+    DWORD size = 0;
+};
+
+// Reads the value into the stack buffer or, when it does not fit there, into a heap block sized
+// by what the registry reports and fetched again while the value keeps growing. Text arrives as
+// UTF-16. Not ERROR_SUCCESS when a query failed, the value did not stop growing or no heap block
+// could be had.
+LSTATUS readValue(HKEY key, const wchar_t* name, ValueData& data) {
+    data.bytes = data.stack;
     DWORD offered = stackDataSize;
-    size = offered;
-    LSTATUS status = RegQueryValueExA(key, name, nullptr, &type, data, &size);
-    for (int tries = 0; status == ERROR_MORE_DATA && size > offered && tries < sizedTries;
+    data.size = offered;
+    LSTATUS status = RegQueryValueExW(key, name, nullptr, &data.type, data.bytes, &data.size);
+    for (int tries = 0; status == ERROR_MORE_DATA && data.size > offered && tries < sizedTries;
          ++tries) {
-        offered = size;
-        if (!heapData.allocate(std::size_t{offered} + 1)) {
-            return nullptr;
+        offered = data.size;
+        if (!data.heap.allocate(std::size_t{offered} + 2)) {
+            return ERROR_NOT_ENOUGH_MEMORY;
         }
-        data = heapData.get();
-        status = RegQueryValueExA(key, name, nullptr, &type, data, &size);
+        data.bytes = data.heap.get();
+        status = RegQueryValueExW(key, name, nullptr, &data.type, data.bytes, &data.size);
     }
-    if (status != ERROR_SUCCESS) {
-        return nullptr;
+    if (status == ERROR_SUCCESS) {
+        data.bytes[data.size] = 0;
+        data.bytes[data.size + 1] = 0;
     }
-    data[size] = 0;
-    return data;
+    return status;
 }
 
 jobject bytesFromData(JNIEnv* env, const BYTE* data, DWORD size) {
@@ -92,40 +103,58 @@ jobject integerFromData(JNIEnv* env, const BYTE* data, DWORD size) {
     return env->functions->NewObject(env, integerClass, constructor, static_cast<jint>(number));
 }
 
-// Expands again while the environment grows between the size asked and the expansion.
-jobject expandedString(JNIEnv* env, const char* text) {
+// Expands again while the environment grows between the size asked and the expansion. The
+// sizes Windows reports count UTF-16 units and the terminating NUL.
+jobject expandedString(JNIEnv* env, const wchar_t* text) {
     HeapBuffer expanded;
-    DWORD required = ExpandEnvironmentStringsA(text, nullptr, 0);
+    DWORD required = ExpandEnvironmentStringsW(text, nullptr, 0);
     for (int tries = 0; required != 0 && tries < sizedTries; ++tries) {
-        // The ANSI function may need one byte more than it reports.
-        DWORD space = required + 1;
-        if (!expanded.allocate(space)) {
+        DWORD space = required;
+        if (!expanded.allocate(std::size_t{space} * sizeof(wchar_t))) {
             ulvex::throwRegistryException(env, retrievingFailed);
             return nullptr;
         }
-        required = ExpandEnvironmentStringsA(text, expanded.text(), space);
+        required = ExpandEnvironmentStringsW(text, expanded.as<wchar_t>(), space);
         if (required != 0 && required <= space) {
-            return env->NewStringUTF(expanded.text());
+            return ulvex::newJavaString(env, expanded.as<wchar_t>(), required - 1);
         }
     }
     ulvex::throwRegistryException(env, expandingFailed);
     return nullptr;
 }
 
-// `data` holds `size` bytes followed by a NUL.
-jobject valueToJava(JNIEnv* env, DWORD type, const BYTE* data, DWORD size) {
-    const char* text = reinterpret_cast<const char*>(data);
-    switch (type) {
+// Text up to its first NUL: the Java string the library stored, where it is in the stored form,
+// else the UTF-16 text as the registry holds it; REG_EXPAND_SZ text is then expanded.
+jobject textToJava(JNIEnv* env, ValueData& data) {
+    auto* text = reinterpret_cast<wchar_t*>(data.bytes);
+    DWORD units = data.size / sizeof(wchar_t);
+    DWORD length = 0;
+    while (length < units && text[length] != L'\0') {
+        ++length;
+    }
+    text[length] = L'\0';
+    int shown = ulvex::fromStoredForm(text, static_cast<int>(length));
+    if (shown < 0) {
+        ulvex::throwRegistryException(env, retrievingFailed);
+        return nullptr;
+    }
+    if (data.type == REG_EXPAND_SZ) {
+        return expandedString(env, text);
+    }
+    return ulvex::newJavaString(env, text, static_cast<DWORD>(shown));
+}
+
+jobject valueToJava(JNIEnv* env, ValueData& data) {
+    switch (data.type) {
         case REG_NONE:
         case REG_BINARY:
-            return bytesFromData(env, data, size);
+            return bytesFromData(env, data.bytes, data.size);
         case REG_SZ:
-            return env->NewStringUTF(text);
         case REG_EXPAND_SZ:
-            return expandedString(env, text);
+            return textToJava(env, data);
         case REG_DWORD:
         case REG_DWORD_BIG_ENDIAN:
-            return integerFromData(env, data, size);
+            return integerFromData(env, data.bytes, data.size);
         default:
             ulvex::throwRegistryException(env, "Unsupported data type");
             return nullptr;
@@ -234,33 +263,36 @@ JNIEXPORT jobject JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGet
     JNIEnv* env, jclass, jint root, jstring subKey, jstring valueName) {
     RegistryKey key;
     if (valueName == nullptr ||
-        ulvex::openKey(env, root, subKey, ulvex::readAccess, key) != KeyOpening::opened) {
+        ulvex::openKey(env, root, subKey, ulvex::readAccess, KeyLookup::storedFormThenUtf16, key) !=
+            KeyOpening::opened) {
         return nullptr;
     }
     ScopedUtfChars name(env, valueName);
     if (name.get() == nullptr) {
         return nullptr;
     }
-    BYTE stackData[stackDataSize + 1];
-    HeapBuffer heapData;
-    DWORD type = 0;
-    DWORD size = 0;
-    const BYTE* data = readValue(key.get(), name.get(), stackData, heapData, type, size);
-    if (data == nullptr) {
-        heapData.release();
+    ulvex::StoredName stored(name.get());
+    ValueData data;
+    LSTATUS status = stored.get() != nullptr ? readValue(key.get(), stored.get(), data)
+                                             : ERROR_NOT_ENOUGH_MEMORY;
+    status = ulvex::onceMoreByUtf16(env, valueName, name.get(), status, [&](const wchar_t* wide) {
+        return readValue(key.get(), wide, data);
+    });
+    if (status != ERROR_SUCCESS) {
+        data.heap.release();
         return failRetrieving(env, key, name);
     }
     key.close();
     name.release();
-    return valueToJava(env, type, data, size);
+    return valueToJava(env, data);
 }
 
 JNIEXPORT void JNICALL Java_com_ulvex_kesp_tavik_common_win32_Registry_keySetValue(
     JNIEnv* env, jclass, jint root, jstring subKey, jstring valueName, jint type, jobject value,
     jboolean broadcast) {
     RegistryKey key;
-    if (valueName == nullptr ||
-        ulvex::openKey(env, root, subKey, ulvex::allAccess, key) != KeyOpening::opened) {
+    if (valueName == nullptr || ulvex::openKey(env, root, subKey, ulvex::allAccess,
+                                               KeyLookup::storedForm, key) != KeyOpening::opened) {
         return;
     }
     ScopedUtfChars name(env, valueName);

@@ -73,8 +73,8 @@ Outcome registryValue(const jnitest::Library& library, jnitest::JniHost& host) {
         host.clearException();
         return raised ? Outcome::failed : Outcome::wrong;
     }
-    return host.newStringUtfBytes(static_cast<jstring>(value)) == longValue ? Outcome::succeeded
-                                                                            : Outcome::wrong;
+    return host.utf8(static_cast<jstring>(value)) == longValue ? Outcome::succeeded
+                                                               : Outcome::wrong;
 }
 
 // A byte[] above the stack buffer, written.

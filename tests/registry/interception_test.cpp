@@ -66,7 +66,8 @@ TEST_F(WindowsCalls, ReleasesAndWindowsCallsComeInOrder) {
     const std::string open = "RegOpenKeyExA";
     const std::string close = "RegCloseKey";
     const std::string query = "RegQueryValueExA";
-    const std::string broadcast = "SendMessageTimeoutA";
+    const std::string queryW = "RegQueryValueExW";
+    const std::string broadcast = "SendMessageTimeoutW";
     const Case cases[] = {
         {"keyExists",
          [&](Host& h) { h.call(registry.keyExists, currentUser, h.string(present)); },
@@ -74,6 +75,11 @@ TEST_F(WindowsCalls, ReleasesAndWindowsCallsComeInOrder) {
         {"keyExists missing",
          [&](Host& h) { h.call(registry.keyExists, currentUser, h.string(missing)); },
          {convert, open, release}},
+        {"keyExists holding U+0000",
+         [&](Host& h) {
+             h.call(registry.keyExists, currentUser, h.string(scratch.child("Küche") + '\0' + "x"));
+         },
+         {convert, open, "GetStringLength", "GetStringRegion", release}},
         {"keyCreate",
          [&](Host& h) { h.call(registry.keyCreate, currentUser, h.string(scratch.child("new"))); },
          {convert, "RegCreateKeyExA", release, close}},
@@ -108,13 +114,13 @@ TEST_F(WindowsCalls, ReleasesAndWindowsCallsComeInOrder) {
          [&](Host& h) {
              h.call(registry.keyGetValue, currentUser, h.string(present), h.string("v"));
          },
-         {convert, open, release, convert, query, close, release, "FindClass", "GetMethodID",
+         {convert, open, release, convert, queryW, close, release, "FindClass", "GetMethodID",
           "NewObject"}},
         {"keyGetValue absent",
          [&](Host& h) {
              h.call(registry.keyGetValue, currentUser, h.string(present), h.string("absent"));
          },
-         {convert, open, release, convert, query, close, release, "FindClass", "ThrowNew"}},
+         {convert, open, release, convert, queryW, close, release, "FindClass", "ThrowNew"}},
         {"keySetValue",
          [&](Host& h) {
              h.call(registry.keySetValue, currentUser, h.string(present), h.string("v"),
@@ -274,26 +280,30 @@ TEST_F(WindowsCalls, FailedExpansionRaises) {
     }
 }
 
-TEST_F(WindowsCalls, ExpansionBufferIsOneByteLargerThanReported) {
+TEST_F(WindowsCalls, ExpansionBufferIsTheSizeReported) {
     rawSetValue(scratch.path(), "v", REG_EXPAND_SZ, {'%', 'O', 'S', '%', 0});
     ASSERT_NE(
         host.call(registry.keyGetValue, currentUser, host.string(scratch.path()), host.string("v")),
         nullptr);
     ASSERT_EQ(hooks.expansionCalls.size(), 2u);
     EXPECT_EQ(hooks.expansionCalls[0].first, 0u);
-    EXPECT_EQ(hooks.expansionCalls[1].first, hooks.expansionCalls[0].second + 1);
+    EXPECT_EQ(hooks.expansionCalls[1].first, hooks.expansionCalls[0].second);
 }
 
 TEST_F(WindowsCalls, FailedAllocationRaisesAndQueriesNothingMore) {
+    const std::string longName(300, 'n');
     rawSetValue(scratch.path(), "long", REG_SZ, std::vector<std::uint8_t>(3000, 'a'));
     rawSetValue(scratch.path(), "expand", REG_EXPAND_SZ, {'%', 'O', 'S', '%', 0});
+    rawSetValue(scratch.path(), "accent", REG_SZ, {0xC3, 0xA9, 0});
+    rawSetValue(scratch.path(), longName.c_str(), REG_SZ, {'a', 0});
     struct Case {
-        const char* name;
-        int failing;  // the block for data above the stack buffer, or for the expansion
+        std::string name;
+        int failing;  // the block for the name, the data, the stored-form check or the expansion
         int registryCalls;
         int expansions;
     };
-    for (Case c : {Case{"long", 1, 2, 0}, Case{"expand", 1, 2, 1}}) {
+    for (const Case& c : {Case{"long", 1, 2, 0}, Case{"expand", 1, 2, 1}, Case{"accent", 1, 2, 0},
+                          Case{longName, 1, 1, 0}}) {
         jnitest::JniHost fresh;
         hooks.allocationCalls = 0;
         hooks.registryCalls = 0;
@@ -314,7 +324,7 @@ TEST_F(WindowsCalls, TextIsReadIntoABufferWithATerminatorAfterTheData) {
     jobject result =
         host.call(registry.keyGetValue, currentUser, host.string(scratch.path()), host.string("v"));
     ASSERT_NE(result, nullptr);
-    EXPECT_EQ(host.newStringUtfBytes(static_cast<jstring>(result)), "abc");
+    EXPECT_EQ(host.utf8(static_cast<jstring>(result)), "abc");
     EXPECT_EQ(hooks.blocksAllocated.load(), 0);
 }
 

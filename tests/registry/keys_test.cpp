@@ -46,17 +46,19 @@ TEST_F(KeyCreate, NullOrUnconvertiblePathReturnsMinusOne) {
     EXPECT_FALSE(rawKeyExists(scratch.child("x")));
 }
 
-// Also when the path ends in a backslash, as a key written as "tree\\" is named.
+// Also when the path ends in a backslash, as a key written as "tree\\" is named, and a tree
+// another program made under a name beyond ASCII.
 TEST_F(KeyDelete, RemovesTheWholeTree) {
-    for (const char* named : {"tree", "tree\\"}) {
-        rawSetValue(scratch.child("tree\\inner"), "v", REG_SZ, {'x', 0});
-        rawSetValue(scratch.child("tree"), "w", REG_SZ, {'y', 0});
+    for (std::string named : {"tree", "tree\\", "Küche"}) {
+        std::string tree = named == "Küche" ? named : "tree";
+        rawSetValueW(scratch.child(tree + "\\inner"), "v", REG_SZ, {'x', 0, 0, 0});
+        rawSetValueW(scratch.child(tree), "w", REG_SZ, {'y', 0, 0, 0});
         EXPECT_EQ(host.call(registry.keyDelete, currentUser, host.string(scratch.child(named)),
                             jboolean{0}),
                   0)
             << named;
         expectNothingRaised();
-        EXPECT_FALSE(rawKeyExists(scratch.child("tree"))) << named;
+        EXPECT_FALSE(rawKeyExists(scratch.child(tree))) << named;
     }
     EXPECT_TRUE(hooks.broadcasts.empty());
 }
@@ -117,7 +119,10 @@ TEST_F(KeyExists, AnswersWithoutRaising) {
         std::string path;
         jboolean expected;
     };
-    for (const Case& c : {Case{scratch.path(), 1}, Case{scratch.child("missing"), 0}}) {
+    const std::string byW = scratch.child("Küche Пётр");
+    rawSetValueW(byW, "", REG_SZ, {});
+    for (const Case& c : {Case{scratch.path(), 1}, Case{scratch.child("missing"), 0}, Case{byW, 1},
+                          Case{byW + '\0' + "x", 0}}) {
         EXPECT_EQ(host.call(registry.keyExists, currentUser, host.string(c.path)), c.expected)
             << c.path;
     }
@@ -184,11 +189,13 @@ TEST_F(KeyCounts, NullOrUnconvertiblePathIsFalseWithoutRegistryCall) {
 TEST_F(KeyHasValue, ProbesPresenceOnly) {
     rawSetValue(scratch.path(), "present", REG_BINARY, {1});
     rawSetValue(scratch.path(), "", REG_SZ, {'d', 0});
+    rawSetValueW(scratch.path(), "Zoë 東京", REG_BINARY, {1});
     struct Case {
-        const char* name;
+        std::string name;
         jboolean expected;
     };
-    for (Case c : {Case{"present", 1}, Case{"", 1}, Case{"absent", 0}}) {
+    for (const Case& c : {Case{"present", 1}, Case{"", 1}, Case{"absent", 0}, Case{"Zoë 東京", 1},
+                          Case{std::string("Zoë 東京") + '\0' + "x", 0}}) {
         EXPECT_EQ(host.call(registry.keyHasValue, currentUser, host.string(scratch.path()),
                             host.string(c.name)),
                   c.expected)
@@ -230,6 +237,10 @@ TEST_F(KeyGetValueType, ReportsTheStoredTypeNumber) {
                             host.string(name)),
                   static_cast<jint>(type));
     }
+    rawSetValueW(scratch.child("Küche"), "Zoë", REG_QWORD, {0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(host.call(registry.keyGetValueType, currentUser, host.string(scratch.child("Küche")),
+                        host.string("Zoë")),
+              REG_QWORD);
     expectNothingRaised();
 }
 
@@ -278,6 +289,12 @@ TEST_F(KeyDeleteValue, DeletesAndBroadcastsOnRequest) {
         EXPECT_FALSE(rawGetValue(scratch.path(), "gone").found);
         EXPECT_EQ(hooks.broadcasts.size(), c.broadcasts) << int(c.flag);
     }
+    rawSetValueW(scratch.child("Küche"), "Zoë", REG_DWORD, {1, 0, 0, 0});
+    host.call(registry.keyDeleteValue, currentUser, host.string(scratch.child("Küche")),
+              host.string("Zoë"), jboolean{0});
+    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, wide(scratch.child("Küche")).c_str(), L"Zoë",
+                           RRF_RT_ANY, nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
     expectNothingRaised();
 }
 

@@ -35,7 +35,18 @@ enum Hooked : size_t {
     heapAlloc,
     heapFree,
     expand,
+    openKeyW,
+    queryValueW,
 };
+
+// The tests give the W functions ASCII names and texts only.
+std::string named(const wchar_t* text) {
+    return text != nullptr ? std::string(text, text + lstrlenW(text)) : "<null>";
+}
+
+std::string named(const char* text) {
+    return text != nullptr ? text : "<null>";
+}
 
 void note(Interception& state, const char* call) {
     if (state.followed != nullptr) {
@@ -59,6 +70,14 @@ LSTATUS WINAPI openKeyHook(HKEY root, LPCSTR path, DWORD options, REGSAM mask, P
     if (status == ERROR_SUCCESS) {
         ++state.keysOpened;
     }
+    return status;
+}
+
+// Keys the second lookup opens by their UTF-16 names.
+LSTATUS WINAPI openKeyWHook(HKEY root, LPCWSTR path, DWORD options, REGSAM mask, PHKEY result) {
+    note(*current, "RegOpenKeyExW");
+    LSTATUS status = original<decltype(RegOpenKeyExW)>(openKeyW)(root, path, options, mask, result);
+    current->keysOpened += status == ERROR_SUCCESS;
     return status;
 }
 
@@ -104,15 +123,16 @@ LSTATUS WINAPI queryInfoHook(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWOR
         valueNameLength, valueLength, securityLength, written);
 }
 
-LSTATUS WINAPI queryValueHook(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                              LPDWORD size) {
+// RegQueryValueExA and RegQueryValueExW, told apart by the width of the name.
+template <typename Function, Hooked hooked, typename Char>
+LSTATUS WINAPI queryValueHook(HKEY key, const Char* name, LPDWORD reserved, LPDWORD type,
+                              LPBYTE data, LPDWORD size) {
     Interception& state = *current;
     ++state.registryCalls;
-    note(state, "RegQueryValueExA");
+    note(state, hooked == queryValue ? "RegQueryValueExA" : "RegQueryValueExW");
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
-        state.valueQueries.push_back(std::string(name != nullptr ? name : "<null>") + ":" +
-                                     (type != nullptr ? " type" : "") +
+        state.valueQueries.push_back(named(name) + ":" + (type != nullptr ? " type" : "") +
                                      (data != nullptr ? " data" : "") +
                                      (size != nullptr ? " size" : ""));
     }
@@ -122,7 +142,7 @@ LSTATUS WINAPI queryValueHook(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD t
     if (data != nullptr && current->dataQueryStatus != 0) {
         return current->dataQueryStatus;
     }
-    return original<decltype(RegQueryValueExA)>(queryValue)(key, name, reserved, type, data, size);
+    return original<Function>(hooked)(key, name, reserved, type, data, size);
 }
 
 LSTATUS WINAPI setValueHook(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
@@ -164,17 +184,17 @@ LSTATUS WINAPI deleteKeyHook(HKEY root, LPCSTR path) {
 LRESULT WINAPI sendMessageHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
                                UINT timeout, PDWORD_PTR result) {
     Interception& state = *current;
-    note(state, "SendMessageTimeoutA");
+    note(state, "SendMessageTimeoutW");
     if (state.recording) {
         std::lock_guard<std::mutex> guard(state.lock);
-        const char* text = reinterpret_cast<const char*>(lParam);
-        state.broadcasts.push_back({window, message, wParam, text != nullptr ? text : "<null>",
-                                    flags, timeout, result == nullptr});
+        state.broadcasts.push_back({window, message, wParam,
+                                    named(reinterpret_cast<const wchar_t*>(lParam)), flags, timeout,
+                                    result == nullptr});
     }
     if (!state.sendBroadcasts) {
         return TRUE;
     }
-    return original<decltype(SendMessageTimeoutA)>(sendMessage)(window, message, wParam, lParam,
+    return original<decltype(SendMessageTimeoutW)>(sendMessage)(window, message, wParam, lParam,
                                                                 flags, timeout, result);
 }
 
@@ -199,7 +219,7 @@ BOOL WINAPI heapFreeHook(HANDLE heap, DWORD flags, LPVOID block) {
     return original<decltype(HeapFree)>(heapFree)(heap, flags, block);
 }
 
-DWORD WINAPI expandHook(LPCSTR source, LPSTR destination, DWORD size) {
+DWORD WINAPI expandHook(LPCWSTR source, LPWSTR destination, DWORD size) {
     Interception& state = *current;
     if (++state.expansions == state.failExpansionCall) {
         return 0;
@@ -207,7 +227,7 @@ DWORD WINAPI expandHook(LPCSTR source, LPSTR destination, DWORD size) {
     if (state.beforeExpansion) {
         state.beforeExpansion(size);
     }
-    DWORD answer = original<decltype(ExpandEnvironmentStringsA)>(expand)(source, destination, size);
+    DWORD answer = original<decltype(ExpandEnvironmentStringsW)>(expand)(source, destination, size);
     state.expansionCalls.emplace_back(size, answer);
     return answer;
 }
@@ -256,9 +276,16 @@ void rawCreateKey(const std::string& path) {
     RegCloseKey(key);
 }
 
+std::wstring wide(const std::string& utf8) {
+    std::wstring units(utf8.size(), L'\0');
+    units.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                     units.data(), static_cast<int>(units.size())));
+    return units;
+}
+
 bool rawKeyExists(const std::string& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, wide(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
     }
     RegCloseKey(key);
@@ -278,6 +305,13 @@ void rawSetValue(const std::string& path, const char* name, DWORD type,
     EXPECT_EQ(RegSetValueExA(key, name, 0, type, buffer.data(), static_cast<DWORD>(bytes.size())),
               ERROR_SUCCESS);
     RegCloseKey(key);
+}
+
+void rawSetValueW(const std::string& path, const std::string& name, DWORD type,
+                  const std::vector<std::uint8_t>& bytes) {
+    EXPECT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, wide(path).c_str(), wide(name).c_str(), type,
+                              bytes.data(), static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
 }
 
 RawValue rawGetValue(const std::string& path, const char* name) {
@@ -306,14 +340,20 @@ Interception::Interception(HMODULE library) {
     hook("ADVAPI32.dll", "RegCreateKeyExA", reinterpret_cast<const void*>(&createKeyHook));
     hook("ADVAPI32.dll", "RegCloseKey", reinterpret_cast<const void*>(&closeKeyHook));
     hook("ADVAPI32.dll", "RegQueryInfoKeyA", reinterpret_cast<const void*>(&queryInfoHook));
-    hook("ADVAPI32.dll", "RegQueryValueExA", reinterpret_cast<const void*>(&queryValueHook));
+    hook("ADVAPI32.dll", "RegQueryValueExA",
+         reinterpret_cast<const void*>(
+             &queryValueHook<decltype(RegQueryValueExA), queryValue, char>));
     hook("ADVAPI32.dll", "RegSetValueExA", reinterpret_cast<const void*>(&setValueHook));
     hook("ADVAPI32.dll", "RegDeleteValueA", reinterpret_cast<const void*>(&deleteValueHook));
     hook("SHLWAPI.dll", "SHDeleteKeyA", reinterpret_cast<const void*>(&deleteKeyHook));
-    hook("USER32.dll", "SendMessageTimeoutA", reinterpret_cast<const void*>(&sendMessageHook));
+    hook("USER32.dll", "SendMessageTimeoutW", reinterpret_cast<const void*>(&sendMessageHook));
     hook("KERNEL32.dll", "HeapAlloc", reinterpret_cast<const void*>(&heapAllocHook));
     hook("KERNEL32.dll", "HeapFree", reinterpret_cast<const void*>(&heapFreeHook));
-    hook("KERNEL32.dll", "ExpandEnvironmentStringsA", reinterpret_cast<const void*>(&expandHook));
+    hook("KERNEL32.dll", "ExpandEnvironmentStringsW", reinterpret_cast<const void*>(&expandHook));
+    hook("ADVAPI32.dll", "RegOpenKeyExW", reinterpret_cast<const void*>(&openKeyWHook));
+    hook("ADVAPI32.dll", "RegQueryValueExW",
+         reinterpret_cast<const void*>(
+             &queryValueHook<decltype(RegQueryValueExW), queryValueW, wchar_t>));
 }
 
 Interception::~Interception() {

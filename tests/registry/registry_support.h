@@ -59,7 +59,9 @@ private:
     std::string path_;
 };
 
-// Direct registry access below HKEY_CURRENT_USER, not through the library.
+// Direct registry access below HKEY_CURRENT_USER, not through the library. Paths and names
+// given as UTF-8 reach the W functions as their UTF-16 units, as another program names them.
+std::wstring wide(const std::string& utf8);
 struct RawValue {
     bool found;
     DWORD type;
@@ -69,6 +71,9 @@ void rawCreateKey(const std::string& path);
 bool rawKeyExists(const std::string& path);
 void rawSetValue(const std::string& path, const char* name, DWORD type,
                  const std::vector<std::uint8_t>& bytes);
+// Creates the key as well; text data are UTF-16 bytes.
+void rawSetValueW(const std::string& path, const std::string& name, DWORD type,
+                  const std::vector<std::uint8_t>& bytes);
 RawValue rawGetValue(const std::string& path, const char* name);
 
 struct OpenCall {
@@ -113,7 +118,7 @@ struct Interception {
     ~Interception();
 
     // Counts, safe to read from any thread.
-    std::atomic<int> keysOpened{0};  // successful RegOpenKeyExA and RegCreateKeyExA
+    std::atomic<int> keysOpened{0};  // successful RegOpenKeyExA/W and RegCreateKeyExA
     std::atomic<int> keysClosed{0};
     std::atomic<int> blocksAllocated{0};
     std::atomic<int> blocksFreed{0};
@@ -130,7 +135,7 @@ struct Interception {
     std::vector<DeleteKeyCall> keyDeletions;
     std::vector<BroadcastCall> broadcasts;
     std::vector<SetValueCall> writes;
-    // RegQueryValueExA calls: the name, then which of type, data and size were asked for.
+    // RegQueryValueExA/W calls: the name, then which of type, data and size were asked for.
     std::vector<std::string> valueQueries;
 
     // While a host is followed, the library's registry and broadcast calls are noted with the
@@ -146,9 +151,9 @@ struct Interception {
     LSTATUS openStatus = 0;
     LSTATUS createStatus = 0;
     LSTATUS queryInfoStatus = 0;
-    LSTATUS dataQueryStatus = 0;  // RegQueryValueExA calls that fetch data
+    LSTATUS dataQueryStatus = 0;  // RegQueryValueExA/W calls that fetch data
     LSTATUS setValueStatus = 0;
-    int failExpansionCall = 0;   // the nth ExpandEnvironmentStringsA returns 0
+    int failExpansionCall = 0;   // the nth ExpandEnvironmentStringsW returns 0
     int failAllocationCall = 0;  // the nth HeapAlloc returns null
     // Runs inside RegSetValueExA before the value is written, as Java code on another thread.
     std::function<void()> whileWriting;

@@ -25,6 +25,15 @@ Bytes text(const std::string& value, bool terminated = true) {
     return bytes;
 }
 
+// The UTF-16 bytes of UTF-8 text, with the terminator, as a W program stores them.
+Bytes utf16(const std::string& value) {
+    std::wstring units = wide(value);
+    auto* first = reinterpret_cast<const std::uint8_t*>(units.c_str());
+    return Bytes(first, first + (units.size() + 1) * sizeof(wchar_t));
+}
+
+const std::string otherText = "Zoë Łódź Пётр 東京 😀";
+
 // What keyGetValue made of a value, as one comparable text.
 std::string describe(jnitest::JniHost& host, jobject result) {
     if (result == nullptr) {
@@ -32,7 +41,7 @@ std::string describe(jnitest::JniHost& host, jobject result) {
     }
     std::string kind = host.className(result);
     if (kind == "java/lang/String") {
-        return "String " + host.newStringUtfBytes(static_cast<jstring>(result));
+        return "String " + host.utf8(static_cast<jstring>(result));
     }
     if (kind == "java/lang/Integer") {
         return "Integer " + std::to_string(host.integerValue(result));
@@ -44,13 +53,17 @@ std::string describe(jnitest::JniHost& host, jobject result) {
     return bytes;
 }
 
+// Written by an A program (code-page bytes) or, under a key and value name beyond ASCII, by a W
+// program. The value name of the others is longer than the library's stack buffer for it.
 TEST_F(KeyGetValue, ValuesWrittenElsewhereReadByType) {
     std::string systemRoot = environmentVariable("SystemRoot");
-    const std::string stackSized(2048, 's');  // the size one query on the stack takes
+    const std::string stackSized(1024, 's');  // the size one query on the stack takes
+    SetEnvironmentVariableW(L"ULVEX_TEXT", wide(otherText).c_str());
     struct Case {
         DWORD type;
         Bytes data;
         std::string expected;
+        bool byW = false;
     };
     const Case cases[] = {
         {REG_NONE, {1, 2, 255}, "byte[] 1 2 255"},
@@ -58,7 +71,15 @@ TEST_F(KeyGetValue, ValuesWrittenElsewhereReadByType) {
         {REG_SZ, text("abc"), "String abc"},
         {REG_SZ, text("abc", false), "String abc"},
         {REG_SZ, {}, "String "},
-        {REG_SZ, {0xC3, 0xA9, 0}, "String \xC3\xA9"},
+        {REG_SZ, {0xC3, 0xA9, 0}, "String \xC3\xA9"},  // the form keySetValue stores
+        {REG_SZ, {'a', 'b', 0, 'c', 0}, "String ab"},
+        {REG_SZ, {0x35, 0xB0, 0x43, 0}, "String 5°C"},
+        {REG_SZ, {'1', '0', '0', ' ', 0x80, 0}, "String 100 €"},
+        {REG_SZ, utf16(otherText), "String " + otherText, true},
+        {REG_SZ, utf16("Ã©Ā"), "String Ã©Ā", true},
+        {REG_SZ, utf16("Ã©東"), "String Ã©東", true},
+        {REG_EXPAND_SZ, utf16("%ULVEX_TEXT%é"), "String " + otherText + "é", true},
+        {REG_EXPAND_SZ, text("\xC3\xA9%ULVEX_TEXT%"), "String é" + otherText},
         {REG_SZ, text(stackSized.substr(1), false), "String " + stackSized.substr(1)},
         {REG_SZ, text(stackSized, false), "String " + stackSized},
         {REG_SZ, text(stackSized + "s", false), "String " + stackSized + "s"},
@@ -86,10 +107,13 @@ TEST_F(KeyGetValue, ValuesWrittenElsewhereReadByType) {
     };
     for (const Case& c : cases) {
         jnitest::JniHost fresh;
-        rawSetValue(scratch.path(), "v", c.type, c.data);
-        jobject result = fresh.call(registry.keyGetValue, currentUser, fresh.string(scratch.path()),
-                                    fresh.string("v"));
-        EXPECT_EQ(describe(fresh, result), c.expected) << "type " << c.type;
+        const std::string path = c.byW ? scratch.child("Küche") : scratch.path();
+        const std::string name = c.byW ? "Zoë" : std::string(300, 'v');
+        c.byW ? rawSetValueW(path, name, c.type, c.data)
+              : rawSetValue(path, name.c_str(), c.type, c.data);
+        jobject result =
+            fresh.call(registry.keyGetValue, currentUser, fresh.string(path), fresh.string(name));
+        EXPECT_EQ(describe(fresh, result), c.expected) << "type " << c.type << " " << c.expected;
         bool raises = c.expected.rfind("raised ", 0) == 0;
         EXPECT_EQ(fresh.exceptionsRaised(), raises ? 1 : 0) << "type " << c.type;
         EXPECT_EQ(fresh.exceptionPending(), raises) << "type " << c.type;
@@ -122,24 +146,29 @@ TEST_F(KeyGetValue, FailuresRaiseAndReturnNull) {
 TEST_F(KeyGetValue, ValueGrownWhileReadIsReadWhole) {
     const std::string path = scratch.path();
     const std::map<int, std::vector<DWORD>> offeredByGrowAt = {
-        {1, {2048, 2049}}, {2, {2048, 3000, 3001}}, {0, {2048, 2049, 2050, 2051}}};
+        {1, {2048, 2050}}, {2, {2048, 3000, 3002}}, {0, {2048, 2050, 2052, 2054}}};
+    // `size` bytes of data: text as the A function stores it, one UTF-16 unit a character.
+    auto write = [&](DWORD type, DWORD size) {
+        rawSetValue(path, "v", type, Bytes(type == REG_BINARY ? size : size / 2, 'g'));
+    };
     for (DWORD type : {DWORD{REG_SZ}, DWORD{REG_EXPAND_SZ}, DWORD{REG_BINARY}}) {
         for (DWORD grownType : {type, type == REG_BINARY ? DWORD{REG_SZ} : DWORD{REG_BINARY}}) {
             for (const auto& [at, offered] : offeredByGrowAt) {
                 const int growAt = at;
                 jnitest::JniHost fresh;
-                rawSetValue(path, "v", type, Bytes(growAt == 1 ? 1 : 3000, 'g'));
+                write(type, growAt == 1 ? 2 : 3000);
                 std::vector<DWORD> seen;
                 hooks.beforeDataQuery = [&](DWORD size) {
                     seen.push_back(size);
                     if (static_cast<int>(seen.size()) == growAt || growAt == 0) {
-                        rawSetValue(path, "v", grownType, Bytes(size + 1, 'g'));
+                        write(grownType, size + 2);
                     }
                 };
                 jobject result = fresh.call(registry.keyGetValue, currentUser, fresh.string(path),
                                             fresh.string("v"));
                 std::string whole = grownType == REG_BINARY ? "byte[]" : "String ";
-                for (DWORD byte = 0; byte < offered.back(); ++byte) {
+                for (DWORD byte = 0; byte < offered.back();
+                     byte += grownType == REG_BINARY ? 1 : 2) {
                     whole += grownType == REG_BINARY ? " 103" : "g";
                 }
                 std::string row = std::to_string(type) + " to " + std::to_string(grownType) +
@@ -176,7 +205,7 @@ TEST_F(KeyGetValue, ExpansionGrownWhileExpandedIsExpandedAgain) {
                   grows == 3 ? "raised Error expanding registry strings" : "String " + grown);
         EXPECT_EQ(calls, std::min(2 + grows, 4)) << grows;
         for (size_t call = 1; call < hooks.expansionCalls.size(); ++call) {
-            EXPECT_EQ(hooks.expansionCalls[call].first, hooks.expansionCalls[call - 1].second + 1);
+            EXPECT_EQ(hooks.expansionCalls[call].first, hooks.expansionCalls[call - 1].second);
         }
     }
     hooks.beforeExpansion = nullptr;
@@ -204,7 +233,7 @@ TEST_F(KeyGetValue, VirtualMachineFailuresLeaveTheirOwnException) {
     const Case cases[] = {
         {[](jnitest::JniHost& h) { h.failConversion(2); }, "text", "java/lang/OutOfMemoryError"},
         {[](jnitest::JniHost& h) { h.failNewByteArray(); }, "bytes", "java/lang/OutOfMemoryError"},
-        {[](jnitest::JniHost& h) { h.failNewStringUTF(); }, "text", "java/lang/OutOfMemoryError"},
+        {[](jnitest::JniHost& h) { h.failNewString(); }, "text", "java/lang/OutOfMemoryError"},
         {[](jnitest::JniHost& h) { h.failFindClass("java/lang/Integer"); }, "number",
          "java/lang/NoClassDefFoundError"},
         {[](jnitest::JniHost& h) { h.failGetMethodID("<init>"); }, "number",
@@ -246,6 +275,9 @@ TEST_F(KeySetValue, WritesTheTypeAndBytesGiven) {
         {REG_SZ,
          [](jnitest::JniHost& h) -> jobject { return h.string(u"\u00e9t\u00e9"); },
          {0xC3, 0xA9, 't', 0xC3, 0xA9, 0}},
+        {REG_SZ,
+         [](jnitest::JniHost& h) -> jobject { return h.string(u"5°C 😀"); },
+         {'5', 0xC2, 0xB0, 'C', ' ', 0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80, 0}},
         {REG_EXPAND_SZ, [](jnitest::JniHost& h) -> jobject { return h.string("%SystemRoot%"); },
          text("%SystemRoot%")},
         {REG_DWORD,
@@ -284,6 +316,8 @@ TEST_F(KeySetValue, RoundTripsThroughKeyGetValue) {
     std::string systemRoot = environmentVariable("SystemRoot");
     host.call(registry.keySetValue, currentUser, host.string(scratch.path()), host.string("e"),
               jint{REG_EXPAND_SZ}, host.string("%SystemRoot%\\y"), jboolean{0});
+    host.call(registry.keySetValue, currentUser, host.string(scratch.path()), host.string("t"),
+              jint{REG_SZ}, host.string(otherText), jboolean{0});
     host.call(registry.keySetValue, currentUser, host.string(scratch.path()), host.string("b"),
               jint{REG_DWORD_BIG_ENDIAN}, host.integer(-5), jboolean{0});
     jstring path = host.string(scratch.path());
@@ -294,6 +328,8 @@ TEST_F(KeySetValue, RoundTripsThroughKeyGetValue) {
               REG_EXPAND_SZ);
     EXPECT_EQ(describe(host, host.call(registry.keyGetValue, currentUser, path, host.string("b"))),
               "Integer -5");
+    EXPECT_EQ(describe(host, host.call(registry.keyGetValue, currentUser, path, host.string("t"))),
+              "String " + otherText);
     expectNothingRaised();
 }
 
@@ -425,10 +461,15 @@ TEST_F(KeySetValue, FailedWritesRaiseTheirMessages) {
     }
 }
 
+// Also a key found only by its UTF-16 name: values are written under the stored form alone.
 TEST_F(KeySetValue, MissingKeyRaisesAndNeitherWritesNorBroadcasts) {
-    host.call(registry.keySetValue, currentUser, host.string(scratch.child("none")),
-              host.string("v"), jint{REG_DWORD}, host.integer(1), jboolean{1});
-    expectRaised("Error opening registry key");
+    rawSetValueW(scratch.child("Küche"), "", REG_SZ, {});
+    for (const char* child : {"none", "Küche"}) {
+        jnitest::JniHost fresh;
+        fresh.call(registry.keySetValue, currentUser, fresh.string(scratch.child(child)),
+                   fresh.string("v"), jint{REG_DWORD}, fresh.integer(1), jboolean{1});
+        EXPECT_EQ(fresh.exceptionMessage(), "Error opening registry key") << child;
+    }
     EXPECT_TRUE(hooks.writes.empty());
     EXPECT_TRUE(hooks.broadcasts.empty());
     EXPECT_FALSE(rawKeyExists(scratch.child("none")));

@@ -63,7 +63,7 @@ TEST(StackCanary, DiffersFromTheDefault) {
 
 std::uint64_t* changedCanary;
 
-LSTATUS WINAPI changingCanaryQuery(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) {
+LSTATUS WINAPI changingCanaryQuery(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) {
     *changedCanary ^= 1;
     return ERROR_FILE_NOT_FOUND;
 }
@@ -74,7 +74,7 @@ TEST(StackCanary, FrameLeftAfterTheCanaryChangedEndsTheProcess) {
         {
             jnitest::Library library;
             changedCanary = canary(library);
-            jnitest::ImportHook hook(library.handle(), "ADVAPI32.dll", "RegQueryValueExA",
+            jnitest::ImportHook hook(library.handle(), "ADVAPI32.dll", "RegQueryValueExW",
                                      &changingCanaryQuery);
             jnitest::JniHost host;
             auto get = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValue,
