@@ -12,6 +12,12 @@ package com.ulvex.kesp.tavik.common.win32;
  * returns nothing to its caller: Java sees the exception and no result. Values are read and
  * written as {@code byte[]} (types 0 and 3), {@code String} (types 1 and 2) or {@code Integer}
  * (types 4 and 5).
+ *
+ * <p>Key paths, value names and the text {@link #keySetValue} writes keep the form earlier
+ * releases stored: the string's modified UTF-8 bytes, which Windows stores as text of the ANSI
+ * code page. Text is read as UTF-16: in that form it reads as it was written, and text other
+ * programs stored reads exactly as stored. An existing key or value that another program named
+ * beyond ASCII is found by its name as well.
  */
 public final class Registry {
     public static final int HKEY_CLASSES_ROOT = 0x80000000;
