@@ -9,10 +9,14 @@ set(ULVEX_DLL_MAP ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/ulvexwin64.map)
 target_compile_options(ulvexwin64 PRIVATE -g -gcodeview -gno-codeview-command-line
     "SHELL:-Xclang -gsrc-hash=sha256"
     -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/ulvexwin64 -fdebug-compilation-dir=.)
-# Control Flow Guard on every indirect call, the stack protector (canary and failure routine in
-# src/jni/runtime.cpp) and checked memory functions.
-target_compile_options(ulvexwin64 PRIVATE -mguard=cf -fstack-protector-strong)
-target_compile_definitions(ulvexwin64 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:_FORTIFY_SOURCE=2>)
+# Control Flow Guard on every indirect call, the stack protector (failure routines in
+# src/jni/runtime.cpp) and checked memory functions; shared with the test DLL built on the
+# library's start-up.
+add_library(ulvex_hardening INTERFACE)
+target_compile_options(ulvex_hardening INTERFACE -mguard=cf -fstack-protector-strong)
+target_compile_definitions(ulvex_hardening INTERFACE $<$<COMPILE_LANGUAGE:CXX>:_FORTIFY_SOURCE=2>)
+# Linked with the guard tables, without long-jump targets: nothing here calls setjmp.
+target_link_options(ulvex_hardening INTERFACE LINKER:--guard-cf,--no-guard-longjmp)
 
 # The guard check and dispatch pointers, the load configuration, the stack canary and the checked
 # memory functions come from the C runtime where it has them (mingw-w64 11 and later; its canary
@@ -27,14 +31,14 @@ char* guardSupport[] = {_load_config_used, __guard_dispatch_icall_fptr};
 int main() { return guardSupport[0] == guardSupport[1]; }
 ]] ULVEX_CRT_GUARD_SUPPORT)
 if(ULVEX_CRT_GUARD_SUPPORT)
-    target_link_options(ulvexwin64 PRIVATE LINKER:--undefined=_load_config_used)
+    target_link_options(ulvex_hardening INTERFACE LINKER:--undefined=_load_config_used)
 else()
-    target_sources(ulvexwin64 PRIVATE src/jni/guard_support.cpp)
-    target_link_libraries(ulvexwin64 PRIVATE ssp)
+    target_sources(ulvex_hardening INTERFACE ${CMAKE_SOURCE_DIR}/src/jni/guard_support.cpp)
+    target_link_libraries(ulvex_hardening INTERFACE ssp)
 endif()
+target_link_libraries(ulvexwin64 PRIVATE ulvex_hardening)
 
-# Linked with the guard tables (no long-jump targets: the library has no setjmp), marked
-# shadow-stack compatible, with DependentLoadFlags (imports from system32 only) written into
+# Marked shadow-stack compatible, with DependentLoadFlags (imports from system32 only) written into
 # whichever load configuration is linked, ASLR with high-entropy addresses and DEP. No symbol
 # table and no DWARF in the DLL; its CodeView record names the PDB without a directory. No time
 # stamp: the PDB's signature and the image's are hashes of the output. The PDB, the map and the
@@ -46,8 +50,7 @@ target_link_options(ulvexwin64 PRIVATE ulvexwin64.def)
 file(RELATIVE_PATH ULVEX_PDB_ARGUMENT ${CMAKE_BINARY_DIR} ${ULVEX_DLL_PDB})
 file(RELATIVE_PATH ULVEX_MAP_ARGUMENT ${CMAKE_BINARY_DIR} ${ULVEX_DLL_MAP})
 target_link_options(ulvexwin64 PRIVATE
-    LINKER:--guard-cf,--no-guard-longjmp
-    LINKER:--Xlink=-cetcompat LINKER:--Xlink=-dependentloadflag:0x800
+    LINKER:--gc-sections LINKER:--Xlink=-cetcompat LINKER:--Xlink=-dependentloadflag:0x800
     LINKER:--dynamicbase,--high-entropy-va,--nxcompat
     LINKER:--strip-all LINKER:--pdb=${ULVEX_PDB_ARGUMENT}
     LINKER:--Xlink=-pdbaltpath:ulvexwin64.pdb LINKER:--Xlink=-pdbsourcepath:/ulvexwin64/build

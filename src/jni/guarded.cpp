@@ -1,7 +1,5 @@
 #include "guarded.h"
 
-#include <algorithm>
-
 namespace ulvex {
 
 // One runGuardedCall on the stack: the holders registered while it is the innermost frame.
@@ -87,32 +85,6 @@ __attribute__((noinline)) void runGuardedCall(void (*call)(void*), void* context
     if (installed) {
         setInnermostFrame(frame.outer);
     }
-}
-
-GuardedStrings::GuardedStrings(JNIEnv* env, std::initializer_list<jstring> strings)
-    : env_(env), strings_{}, bytes_{}, requested_(strings.size()), converted_(0) {
-    if (requested_ > capacity) {
-        return;
-    }
-    std::copy(strings.begin(), strings.end(), strings_);
-    while (converted_ < requested_ && strings_[converted_] != nullptr) {
-        const char* bytes = env_->GetStringUTFChars(strings_[converted_], nullptr);
-        if (bytes == nullptr) {
-            break;
-        }
-        bytes_[converted_++] = bytes;
-    }
-}
-
-GuardedStrings::~GuardedStrings() {
-    releaseAll();
-}
-
-void GuardedStrings::releaseAll() {
-    for (std::size_t i = 0; i < converted_; ++i) {
-        env_->ReleaseStringUTFChars(strings_[i], bytes_[i]);
-    }
-    converted_ = 0;
 }
 
 }  // namespace ulvex

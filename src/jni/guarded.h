@@ -16,9 +16,6 @@
 
 #include <jni.h>
 
-#include <cstddef>
-#include <initializer_list>
-
 namespace ulvex {
 
 struct GuardFrame;
@@ -45,36 +42,6 @@ private:
 // Takes the TLS slot while the library loads, gives it back at unload.
 void allocateGuardSlot();
 void freeGuardSlot();
-
-// Up to five Java strings, converted in order and released in the same order. Conversion
-// stops at the first null reference or failed conversion: nothing after it is converted, so
-// no JNI call follows a conversion that left an exception pending. More than five strings are
-// not converted at all, and the set is never complete.
-class GuardedStrings final : public UnwindRelease {
-public:
-    static constexpr std::size_t capacity = 5;
-
-    GuardedStrings(JNIEnv* env, std::initializer_list<jstring> strings);
-    ~GuardedStrings();
-
-    // Every string was converted.
-    bool complete() const { return converted_ == requested_; }
-    // The converted bytes, or null when that string was not converted.
-    const char* operator[](std::size_t index) const {
-        return index < converted_ ? bytes_[index] : nullptr;
-    }
-
-    void releaseOnUnwind() override { releaseAll(); }
-
-private:
-    void releaseAll();
-
-    JNIEnv* env_;
-    jstring strings_[capacity];
-    const char* bytes_[capacity];
-    std::size_t requested_;
-    std::size_t converted_;
-};
 
 // Calls call(context) in a frame whose unwind handler releases the holders registered inside.
 void runGuardedCall(void (*call)(void*), void* context);

@@ -1,14 +1,19 @@
 // The few runtime routines the DLL supplies itself, in place of libssp's and the C++ runtime's:
-// the stack protector's failure routines, which end the process at once through
-// the fail-fast interrupt, as a failed /GS check does, so that Windows Error Reporting records
-// it. Nothing is printed: a Java service has no console.
+// the stack protector's failure routines, which end the process at once through the fail-fast
+// interrupt, as a failed /GS check does, so that Windows Error Reporting records it. Before
+// Windows 8 that interrupt is an ordinary exception that a handler could swallow: there the
+// process is terminated with the status of a failed check. Nothing is printed: a Java service
+// has no console.
 #include <windows.h>
 
 namespace {
 
 [[noreturn]] void failFast(unsigned int code) {
-    asm volatile("int $0x29" : : "c"(code) : "memory");
-    __builtin_unreachable();
+    if (IsProcessorFeaturePresent(PF_FASTFAIL_AVAILABLE)) {
+        asm volatile("int $0x29" : : "c"(code) : "memory");
+    }
+    TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);
+    __builtin_trap();
 }
 
 }  // namespace

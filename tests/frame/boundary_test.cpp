@@ -1,5 +1,6 @@
 // The Java boundary, compiled from the library's own sources: handle and value rules, raising
-// RegistryException, system error texts, and releases on a structured-exception unwind.
+// RegistryException, system error texts, strings copied as UTF-16, and releases on a
+// structured-exception unwind.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -200,76 +201,42 @@ TEST(WideStringTest, CopiesTheUnitsOnceAndTellsNullFailureAndNulApart) {
     }
 }
 
-TEST(GuardedStringsTest, ConvertsInOrderAndStopsAtTheFirstFailure) {
-    struct Case {
-        int failingConversion;  // 0: none
-        bool nullSecond;
-        size_t converted;
-    };
-    const Case cases[] = {{0, false, 3}, {1, false, 0}, {2, false, 1}, {3, false, 2}, {0, true, 1}};
-    for (const Case& c : cases) {
-        jnitest::JniHost host;
-        jstring first = host.string("first");
-        jstring second = c.nullSecond ? nullptr : host.string("second");
-        jstring third = host.string("third");
-        if (c.failingConversion != 0) {
-            host.failConversion(c.failingConversion);
-        }
-        {
-            ulvex::GuardedStrings strings(host.env(), {first, second, third});
-            EXPECT_EQ(strings.complete(), c.converted == 3);
-            for (size_t i = 0; i < 3; ++i) {
-                EXPECT_EQ(strings[i] != nullptr, i < c.converted) << i;
-            }
-        }
-        EXPECT_EQ(host.conversions(), static_cast<int>(c.converted));
-        EXPECT_EQ(host.stringReleases(), static_cast<int>(c.converted));
-        EXPECT_EQ(host.heldPins(), 0);
-        host.clearException();
-    }
+int heapFrees = 0;
+BOOL WINAPI countingHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
+    static auto real = reinterpret_cast<decltype(&HeapFree)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "HeapFree")));
+    ++heapFrees;
+    return real(heap, flags, block);
 }
 
-TEST(GuardedStringsTest, MoreThanFiveStringsAreNotConverted) {
-    jnitest::JniHost host;
-    jstring s = host.string("s");
-    {
-        ulvex::GuardedStrings strings(host.env(), {s, s, s, s, s, s});
-        EXPECT_FALSE(strings.complete());
-        EXPECT_EQ(strings[0], nullptr);
-    }
-    EXPECT_EQ(host.conversions(), 0);
-}
-
-TEST(GuardedStringsTest, StructuredExceptionReleasesEveryConvertedString) {
+TEST(WideStringTest, StructuredExceptionFreesEveryHeapBlock) {
     ulvex::allocateGuardSlot();
     jnitest::JniHost host;
-    jstring outer = host.string("outer");
-    jstring first = host.string("first");
-    jstring second = host.string("second");
+    jstring text = host.string(std::u16string(ulvex::WideString::stackUnits + 1, u'x'));
+    jnitest::ImportHook hook(GetModuleHandleA(nullptr), "KERNEL32.dll", "HeapFree",
+                             countingHeapFree);
     bool caught = jnitest::catchesStructuredException([&] {
         ulvex::runGuarded([&] {
-            ulvex::GuardedStrings outerStrings(host.env(), {outer});
+            ulvex::WideString outer(host.env(), text);
             ulvex::runGuarded([&] {
-                ulvex::GuardedStrings strings(host.env(), {first, second});
-                ASSERT_EQ(host.heldPins(), 3);
+                ulvex::WideString first(host.env(), text);
+                ulvex::WideString second(host.env(), text);
+                ASSERT_NE(second.get(), nullptr);
                 jnitest::raiseTestException();
             });
         });
     });
     EXPECT_TRUE(caught);
-    EXPECT_EQ(host.heldPins(), 0);
-    EXPECT_EQ(host.stringReleases(), 3);
+    EXPECT_EQ(heapFrees, 3);
 
-    // The guards are balanced afterwards: a later ordinary scope releases once.
-    ulvex::runGuarded([&] { ulvex::GuardedStrings again(host.env(), {first}); });
-    EXPECT_EQ(host.stringReleases(), 4);
-    EXPECT_EQ(host.heldPins(), 0);
+    // The guards are balanced afterwards: a later ordinary scope frees once.
+    ulvex::runGuarded([&] { ulvex::WideString again(host.env(), text); });
+    EXPECT_EQ(heapFrees, 4);
 
-    // Without the slot, ordinary exits still release.
+    // Without the slot, ordinary exits still free.
     ulvex::freeGuardSlot();
-    ulvex::runGuarded([&] { ulvex::GuardedStrings again(host.env(), {first, second}); });
-    EXPECT_EQ(host.stringReleases(), 6);
-    EXPECT_EQ(host.heldPins(), 0);
+    ulvex::runGuarded([&] { ulvex::WideString again(host.env(), text); });
+    EXPECT_EQ(heapFrees, 5);
 }
 
 }  // namespace

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "import_hook.h"
 #include "library.h"
+#include "load_interception.h"
 #include "pe_image.h"
 #include "family_calls.h"
 
@@ -60,8 +62,24 @@ TEST(LifecycleTest, LoadTimeClassLivesWhileLoaded) {
     EXPECT_EQ(registeredClass(GetModuleHandleA(nullptr), &info), 0);
 }
 
+HMODULE threadCallsDisabledFor = nullptr;
+BOOL WINAPI recordingDisableThreadLibraryCalls(HMODULE module) {
+    threadCallsDisabledFor = module;
+    return DisableThreadLibraryCalls(module);
+}
+
+void interceptThreadCalls(HMODULE module) {
+    jnitest::redirectImport(module, "KERNEL32.dll", "DisableThreadLibraryCalls",
+                            reinterpret_cast<const void*>(&recordingDisableThreadLibraryCalls));
+}
+
+// The loader is told at process attach not to call the library for threads; were it called,
+// nothing would change.
 TEST(LifecycleTest, ThreadAttachAndDetachChangeNothing) {
+    threadCallsDisabledFor = nullptr;
+    jnitest::LoadInterception interception(L"ulvexwin64.dll", &interceptThreadCalls);
     jnitest::Library library;
+    EXPECT_EQ(threadCallsDisabledFor, library.handle());
     WNDCLASSEXA before{};
     ATOM atom = registeredClass(library.handle(), &before);
     ASSERT_NE(atom, 0);
@@ -74,6 +92,32 @@ TEST(LifecycleTest, ThreadAttachAndDetachChangeNothing) {
     WNDCLASSEXA after{};
     EXPECT_EQ(registeredClass(library.handle(), &after), atom);
     EXPECT_EQ(after.hInstance, library.handle());
+}
+
+constexpr int slotFreed = 3;
+BOOL WINAPI exitingTlsFree(DWORD slot) {
+    TlsFree(slot);
+    TerminateProcess(GetCurrentProcess(), slotFreed);
+    return TRUE;
+}
+
+// The detach gives back the TLS slot at FreeLibrary; at process exit it does nothing, and the
+// process takes back what the library holds.
+TEST(LifecycleTest, DetachFreesTheSlotAtUnloadOnly) {
+    for (bool unload : {true, false}) {
+        EXPECT_EXIT(
+            {
+                HMODULE module = LoadLibraryA("ulvexwin64.dll");
+                jnitest::redirectImport(module, "KERNEL32.dll", "TlsFree",
+                                        reinterpret_cast<const void*>(&exitingTlsFree));
+                if (unload) {
+                    FreeLibrary(module);
+                }
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(unload ? slotFreed : 0), "")
+            << (unload ? "FreeLibrary" : "process exit");
+    }
 }
 
 // Where the library will be mapped: Wine maps a DLL at its preferred base while that is free.

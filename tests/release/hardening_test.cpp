@@ -53,12 +53,24 @@ std::uint64_t* canary(const jnitest::Library& library) {
 }
 
 // Printed for the comparison between processes.
-TEST(StackCanary, DiffersFromTheDefault) {
-    jnitest::Library library;
+void expectDrawn(const jnitest::Library& library) {
     std::uint64_t* value = canary(library);
     ASSERT_NE(value, nullptr);
     EXPECT_NE(*value, defaultCookie);
     std::printf("canary 0x%016" PRIx64 "\n", *value);
+}
+
+TEST(StackCanary, DiffersFromTheDefault) {
+    jnitest::Library library;
+    expectDrawn(library);
+}
+
+// The start-up code, linked with an initialiser that sets the canary as the C runtime's does
+// where it brings its own, loads: no protected frame is live across the change.
+TEST(StackCanary, SetByAnInitialiserWhileLoadingLeavesTheLoadWhole) {
+    HMODULE module = LoadLibraryA("canary_startup.dll");
+    ASSERT_NE(module, nullptr) << GetLastError();
+    EXPECT_TRUE(FreeLibrary(module));
 }
 
 std::uint64_t* changedCanary;
@@ -68,21 +80,44 @@ LSTATUS WINAPI changingCanaryQuery(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDW
     return ERROR_FILE_NOT_FOUND;
 }
 
+// Where the processor has no fail-fast interrupt (before Windows 8) the failure routine
+// terminates the process itself, with the status of a failed check.
+bool fastFailAvailable = true;
+BOOL WINAPI answeringFeatureQuery(DWORD feature) {
+    return feature == PF_FASTFAIL_AVAILABLE ? fastFailAvailable
+                                            : IsProcessorFeaturePresent(feature);
+}
+constexpr UINT terminatedAsAsked = 0x7E57;
+BOOL WINAPI checkingTerminateProcess(HANDLE process, UINT code) {
+    bool asked = process == GetCurrentProcess() && code == STATUS_STACK_BUFFER_OVERRUN;
+    return TerminateProcess(process, asked ? terminatedAsAsked : 1);
+}
+
 TEST(StackCanary, FrameLeftAfterTheCanaryChangedEndsTheProcess) {
-    auto overrun = [](int code) { return static_cast<DWORD>(code) == STATUS_STACK_BUFFER_OVERRUN; };
-    EXPECT_EXIT(
-        {
-            jnitest::Library library;
-            changedCanary = canary(library);
-            jnitest::ImportHook hook(library.handle(), "ADVAPI32.dll", "RegQueryValueExW",
-                                     &changingCanaryQuery);
-            jnitest::JniHost host;
-            auto get = library.fn(Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValue,
-                                  "Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValue");
-            host.call(get, currentUser, host.string("Software"), host.string("absent"));
-            std::exit(0);
-        },
-        overrun, "");
+    for (bool available : {true, false}) {
+        DWORD expected = available ? STATUS_STACK_BUFFER_OVERRUN : terminatedAsAsked;
+        auto ended = [expected](int code) { return static_cast<DWORD>(code) == expected; };
+        EXPECT_EXIT(
+            {
+                jnitest::Library library;
+                changedCanary = canary(library);
+                fastFailAvailable = available;
+                jnitest::ImportHook query(library.handle(), "ADVAPI32.dll", "RegQueryValueExW",
+                                          &changingCanaryQuery);
+                jnitest::ImportHook feature(library.handle(), "KERNEL32.dll",
+                                            "IsProcessorFeaturePresent", &answeringFeatureQuery);
+                jnitest::ImportHook terminate(library.handle(), "KERNEL32.dll", "TerminateProcess",
+                                              &checkingTerminateProcess);
+                jnitest::JniHost host;
+                auto get =
+                    library.fn(Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValue,
+                               "Java_com_ulvex_kesp_tavik_common_win32_Registry_keyGetValue");
+                host.call(get, currentUser, host.string("Software"), host.string("absent"));
+                std::exit(0);
+            },
+            ended, "")
+            << (available ? "fail-fast interrupt" : "no fail-fast interrupt");
+    }
 }
 
 // The module's guard function table, and what the dispatcher below saw while installed.
@@ -249,6 +284,15 @@ public:
     DWORD rvaOf(ULONGLONG address) const {
         return static_cast<DWORD>(address - headers().OptionalHeader.ImageBase);
     }
+    template <typename T>
+    T& editAtRva(DWORD rva) {
+        return const_cast<T&>(atRva<T>(rva));
+    }
+    bool save(const std::string& path) const {
+        std::ofstream file(path, std::ios::binary);
+        return static_cast<bool>(
+            file.write(bytes_.data(), static_cast<std::streamsize>(bytes_.size())));
+    }
 
 private:
     template <typename T>
@@ -283,6 +327,34 @@ TEST(ControlFlowGuard, EveryLoaderCallTargetInTheFileIsListed) {
         std::printf("%s at +0x%lx: %s\n", kind.c_str(), rva, found ? "listed" : "not listed");
         EXPECT_TRUE(found) << kind << " at +0x" << std::hex << rva << " is not a guard target";
     }
+}
+
+// A copy of the DLL whose load configuration names no cookie, so that no loader sets the
+// canary: the library draws it itself. The copy sits beside its PDB, where the symbol is found.
+TEST(StackCanary, DrawnByTheLibraryWhereNoLoaderSetsIt) {
+    ImageFile image("ulvexwin64.dll");
+    ASSERT_TRUE(image.read());
+    image
+        .editAtRva<jnitest::LoadConfig64>(
+            image.directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG).VirtualAddress)
+        .securityCookie = 0;
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    std::string directory =
+        std::string(temp) + "ulvex-no-cookie-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
+    std::string copy = directory + "\\ulvexwin64.dll";
+    std::string pdb = directory + "\\ulvexwin64.pdb";
+    ASSERT_TRUE(image.save(copy));
+    ASSERT_TRUE(CopyFileA("ulvexwin64.pdb", pdb.c_str(), FALSE));
+    {
+        jnitest::Library library(copy.c_str());
+        EXPECT_EQ(jnitest::loadConfig(library.handle())->securityCookie, 0u);
+        expectDrawn(library);
+    }
+    DeleteFileA(copy.c_str());
+    DeleteFileA(pdb.c_str());
+    RemoveDirectoryA(directory.c_str());
 }
 
 TEST(ControlFlowGuard, EveryIndirectCallIntoTheLibraryLandsOnAListedFunction) {

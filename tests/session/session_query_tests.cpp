@@ -4,18 +4,18 @@
 // (one ctest test per gtest filter).
 #include <com_ulvex_kesp_tavik_common_win32_TerminalServer.h>
 #include <gtest/gtest.h>
-#include <winternl.h>
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "dll_notification.h"
 #include "import_hook.h"
 #include "jni_host.h"
 #include "library.h"
+#include "load_interception.h"
 #include "wts_double.h"
 
 namespace {
@@ -146,10 +146,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- The loader's system calls, intercepted before the library's initialisers run ------------
 
-using jnitest::DllNotification;
-using jnitest::RegisterNotification;
-using jnitest::UnregisterNotification;
-
 bool libraryMissing = false;
 bool systemDirectoryUnusable = false;
 UINT systemDirectoryAnswer = 0;
@@ -179,11 +175,7 @@ ATOM WINAPI fakeRegisterClassW(const WNDCLASSW* windowClass) {
 }
 
 // Windows reports a mapped DLL, its imports bound, before it runs the DLL's initialisers.
-VOID CALLBACK interceptLoader(ULONG reason, const DllNotification* data, void*) {
-    if (reason != 1 || _wcsicmp(data->baseName->Buffer, L"ulvexwin64.dll") != 0) {
-        return;
-    }
-    auto module = static_cast<HMODULE>(data->base);
+void interceptLoader(HMODULE module) {
     jnitest::redirectImport(module, "KERNEL32.dll", "GetSystemDirectoryA",
                             reinterpret_cast<const void*>(&fakeGetSystemDirectoryA));
     jnitest::redirectImport(module, "KERNEL32.dll", "LoadLibraryA",
@@ -196,18 +188,13 @@ VOID CALLBACK interceptLoader(ULONG reason, const DllNotification* data, void*) 
 class LoaderInterception : public ::testing::Environment {
 public:
     void SetUp() override {
-        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-        auto registerNotification = reinterpret_cast<RegisterNotification>(
-            reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
-        unregister_ = reinterpret_cast<UnregisterNotification>(
-            reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "LdrUnregisterDllNotification")));
-        EXPECT_EQ(registerNotification(0, &interceptLoader, nullptr, &cookie_), 0);
+        interception_ =
+            std::make_unique<jnitest::LoadInterception>(L"ulvexwin64.dll", &interceptLoader);
     }
-    void TearDown() override { unregister_(cookie_); }
+    void TearDown() override { interception_.reset(); }
 
 private:
-    UnregisterNotification unregister_ = nullptr;
-    void* cookie_ = nullptr;
+    std::unique_ptr<jnitest::LoadInterception> interception_;
 };
 
 const auto* const loaderInterception = ::testing::AddGlobalTestEnvironment(new LoaderInterception);

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "dll_notification.h"
 #include "import_hook.h"
+#include "load_interception.h"
 
 namespace {
 
@@ -20,12 +20,9 @@ HMODULE WINAPI loadStandIn(const char*) {
     return LoadLibraryA(standInPath.c_str());
 }
 
-// Windows reports a mapped DLL, its imports bound, before it runs the DLL's initialisers.
-VOID CALLBACK handOver(ULONG reason, const jnitest::DllNotification* data, void*) {
-    if (reason == jnitest::dllLoaded && _wcsicmp(data->baseName->Buffer, L"ulvexwin64.dll") == 0) {
-        jnitest::redirectImport(static_cast<HMODULE>(data->base), "KERNEL32.dll", "LoadLibraryA",
-                                reinterpret_cast<const void*>(&loadStandIn));
-    }
+void handOver(HMODULE library) {
+    jnitest::redirectImport(library, "KERNEL32.dll", "LoadLibraryA",
+                            reinterpret_cast<const void*>(&loadStandIn));
 }
 
 }  // namespace
@@ -35,9 +32,7 @@ extern "C" JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM*, char* options, void*) {
         return JNI_ERR;
     }
     standInPath = options;
-    auto registerNotification =
-        reinterpret_cast<jnitest::RegisterNotification>(reinterpret_cast<void (*)()>(
-            GetProcAddress(GetModuleHandleA("ntdll.dll"), "LdrRegisterDllNotification")));
-    void* cookie = nullptr;
-    return registerNotification(0, &handOver, nullptr, &cookie) == 0 ? JNI_OK : JNI_ERR;
+    // Kept for the life of the process.
+    static jnitest::LoadInterception interception(L"ulvexwin64.dll", &handOver);
+    return JNI_OK;
 }
