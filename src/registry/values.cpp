@@ -20,11 +20,11 @@ const char retrievingFailed[] = "Error retreiving registry value";
 const char expandingFailed[] = "Error expanding registry strings";
 const char incompatibleValue[] = "Incompatible data types";
 
-// A value of up to this many bytes (text of up to 1024 UTF-16 units) is read by a single query
+// A value of up to this many bytes, text of up to 1024 UTF-16 units, is read by a single query
 // into a buffer on the stack. Windows advises keeping values over 2048 bytes in files, so this
-// takes the values clients read (paths, flags, versions). It is a small part of the 7 pages (28
-// KiB) that the Java virtual machine keeps free on a 64-bit Windows thread's stack for native code,
-// and the frame stays below one page, so it needs no stack probe.
+// takes the values clients read (paths, flags, versions). It is a small part of the 7 pages
+// (28 KiB) that the Java virtual machine keeps free on a 64-bit Windows thread's stack for
+// native code, and the frame stays below one page, so it needs no stack probe.
 constexpr DWORD stackDataSize = 2048;
 // The heap blocks, each of the size Windows last reported, that a value too large for the
 // stack buffer, or an expansion, is tried in. A value rewritten larger between two calls made

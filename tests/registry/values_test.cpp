@@ -78,6 +78,7 @@ TEST_F(KeyGetValue, ValuesWrittenElsewhereReadByType) {
         {REG_SZ, utf16(otherText), "String " + otherText, true},
         {REG_SZ, utf16("Ã©Ā"), "String Ã©Ā", true},
         {REG_SZ, utf16("Ã©東"), "String Ã©東", true},
+        {REG_SZ, utf16("Á€"), "String Á€", true},
         {REG_EXPAND_SZ, utf16("%ULVEX_TEXT%é"), "String " + otherText + "é", true},
         {REG_EXPAND_SZ, text("\xC3\xA9%ULVEX_TEXT%"), "String é" + otherText},
         {REG_SZ, text(stackSized.substr(1), false), "String " + stackSized.substr(1)},
@@ -113,7 +114,7 @@ TEST_F(KeyGetValue, ValuesWrittenElsewhereReadByType) {
               : rawSetValue(path, name.c_str(), c.type, c.data);
         jobject result =
             fresh.call(registry.keyGetValue, currentUser, fresh.string(path), fresh.string(name));
-        EXPECT_EQ(describe(fresh, result), c.expected) << "type " << c.type << " " << c.expected;
+        EXPECT_EQ(describe(fresh, result), c.expected) << "type " << c.type;
         bool raises = c.expected.rfind("raised ", 0) == 0;
         EXPECT_EQ(fresh.exceptionsRaised(), raises ? 1 : 0) << "type " << c.type;
         EXPECT_EQ(fresh.exceptionPending(), raises) << "type " << c.type;
