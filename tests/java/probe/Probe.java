@@ -5,6 +5,9 @@ import com.ulvex.kesp.tavik.common.win32.TerminalServer;
 import com.ulvex.kesp.tavik.common.win32.Win32File;
 import com.ulvex.kesp.tavik.common.win32.Window;
 import java.io.File;
+import java.io.FileDescriptor;
+import java.io.FileOutputStream;
+import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 
@@ -15,6 +18,14 @@ public final class Probe {
                 + System.getProperty("java.runtime.version"));
         System.out.println("environment: SystemRoot = "
                 + Environment.getEnvironmentVariable("SystemRoot"));
+        // Printed as UTF-8, which reaches the terminal as it stands: the console's code page
+        // would show most of the text as "?".
+        String expected = System.getenv("ULVEX_PROBE_TEXT");
+        String read = Environment.getEnvironmentVariable("ULVEX_PROBE_TEXT");
+        System.out.flush();
+        PrintStream utf8 = new PrintStream(new FileOutputStream(FileDescriptor.out), true, "UTF-8");
+        utf8.println("text: System.getenv " + expected + ", Environment " + read + ": "
+                + (expected != null && expected.equals(read) ? "same" : "differs"));
 
         int user = Registry.HKEY_CURRENT_USER;
         String key = "Software\\UlvexJavaProbe-" + System.nanoTime();

@@ -12,6 +12,13 @@ import java.util.concurrent.atomic.AtomicInteger;
 final class Suite {
     private static final AtomicInteger COUNT = new AtomicInteger();
 
+    /**
+     * A text beyond ASCII: Latin-1 whose UTF-8 bytes run from 0x80 to 0xBF, Cyrillic, CJK and a
+     * supplementary character. The suite also sets it in the environment as ULVEX_TEXT and as the
+     * session stand-in's client name (tests/java/CMakeLists.txt).
+     */
+    static final String TEXT = "5°C, 100 €, ©2024 Acme, Пётр, 東京, 😀";
+
     private Suite() {}
 
     /**

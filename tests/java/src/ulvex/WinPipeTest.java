@@ -1,6 +1,7 @@
 package ulvex;
 
 import static java.nio.charset.StandardCharsets.US_ASCII;
+import static java.nio.charset.StandardCharsets.UTF_8;
 import static java.util.concurrent.TimeUnit.SECONDS;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
@@ -9,13 +10,17 @@ import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.ulvex.kesp.tavik.common.communication.win32.WinPipe;
+import java.io.RandomAccessFile;
 import java.util.Arrays;
 import java.util.Collections;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
 
 class WinPipeTest {
     static final int PIPE_ACCESS_DUPLEX = 3;
@@ -86,11 +91,38 @@ class WinPipeTest {
         close(pair);
     }
 
+    /** Java's own RandomAccessFile opens the pipe by the name the library made it under. */
+    @Tag("text")
+    @ParameterizedTest
+    @ValueSource(strings = {"", Suite.TEXT})
+    void javaOpensThePipeByItsName(String suffix) throws Exception {
+        String name = Suite.uniqueName("\\\\.\\pipe\\") + suffix;
+        int server = WinPipe.createNamedPipe(name, PIPE_ACCESS_DUPLEX, 1, 4096, 4096, 0);
+        assertNotEquals(-1, server);
+        Future<Integer> connected = THREADS.submit(() -> WinPipe.connectNamedPipe(server));
+        try (RandomAccessFile client = new RandomAccessFile(name, "rw")) {
+            assertEquals(1, connected.get(10, SECONDS));
+            client.write(name.getBytes(UTF_8));
+            assertEquals(name, new String(read(server, 4096), UTF_8));
+        }
+        assertNotEquals(0, WinPipe.closeHandle(server));
+    }
+
+    /** Null names, and names holding U+0000, which would reach the pipe of the name before it. */
+    @Tag("text")
     @Test
     void nullArgumentsGiveTheirResult() throws Exception {
         assertEquals(-1, WinPipe.createNamedPipe(null, PIPE_ACCESS_DUPLEX, 1, 0, 0, 0));
         assertEquals(-1, WinPipe.createFile(null, GENERIC_READ_WRITE));
         assertFalse(WinPipe.waitForPipe(null, 0));
+        String free = Suite.uniqueName("\\\\.\\pipe\\");
+        assertEquals(-1, WinPipe.createNamedPipe(free + "\u0000x", PIPE_ACCESS_DUPLEX, 1, 0, 0, 0));
+        assertFalse(WinPipe.waitForPipe(free, 0), "no pipe made under the name before U+0000");
+        String taken = Suite.uniqueName("\\\\.\\pipe\\");
+        int server = WinPipe.createNamedPipe(taken, PIPE_ACCESS_DUPLEX, 1, 0, 0, 0);
+        assertFalse(WinPipe.waitForPipe(taken + "\u0000x", 0));
+        assertEquals(-1, WinPipe.createFile(taken + "\u0000x", GENERIC_READ_WRITE));
+        assertNotEquals(0, WinPipe.closeHandle(server));
         int[] pair = connectedPair();
         assertEquals(-1, WinPipe.read(pair[0], null, 0));
         assertEquals(0, WinPipe.write(pair[1], null, 0));

@@ -8,9 +8,16 @@ package com.ulvex.kesp.tavik.common.win32;
  * operation opens and closes its own key; no key handle ever reaches Java.
  *
  * <p>Failures are raised as {@link RegistryException}; {@link #keyExists} never raises, and
- * {@link #keyCreate} reports a refused creation only through its result. Values are read and
+ * {@link #keyCreate} reports a creation Windows refuses through its result. A method that raises
+ * returns nothing to its caller: Java sees the exception and no result. Values are read and
  * written as {@code byte[]} (types 0 and 3), {@code String} (types 1 and 2) or {@code Integer}
  * (types 4 and 5).
+ *
+ * <p>Key paths, value names and the text {@link #keySetValue} writes keep the form earlier
+ * releases stored: the string's modified UTF-8 bytes, which Windows stores as text of the ANSI
+ * code page. Text is read as UTF-16: in that form it reads as it was written, and text other
+ * programs stored reads exactly as stored. An existing key or value that another program named
+ * beyond ASCII is found by its name as well.
  */
 public final class Registry {
     public static final int HKEY_CLASSES_ROOT = 0x80000000;
@@ -36,10 +43,25 @@ public final class Registry {
 
     private Registry() {}
 
-    /** Creates the key and any missing parents: 0, a Windows error code, or -1 for a null path. */
+    /**
+     * Creates the key and any missing parents.
+     *
+     * @return 0 when the key is created, the Windows error code when Windows refuses to create it,
+     *     or -1 for a null path
+     * @throws RegistryException "Attempted to create existing key" when the key exists already
+     *     (it is left as it is, and no result reaches Java)
+     */
     public static native int keyCreate(int root, String subKey) throws RegistryException;
 
-    /** Deletes the key with its whole tree: 0, a Windows error code, or -1 for a null path. */
+    /**
+     * Deletes the key with its whole tree, then tells all top-level windows that the environment
+     * settings have changed when {@code broadcast} is true, whether or not the key was deleted.
+     *
+     * @return 0 when the key is deleted, or -1 for a null path; no Windows error code reaches Java
+     * @throws RegistryException "Could not delete registry key" when Windows cannot delete it (a
+     *     missing key, for example), and for an empty path or one made only of backslashes, which
+     *     names the root itself and is refused
+     */
     public static native int keyDelete(int root, String subKey, boolean broadcast)
             throws RegistryException;
 

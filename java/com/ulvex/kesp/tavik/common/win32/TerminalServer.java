@@ -14,6 +14,6 @@ public final class TerminalServer {
     /** The id of the session this process runs in; 0 when it cannot be had. */
     public static native int getSessionId();
 
-    /** The name of the connected client machine; null when empty or unavailable. */
+    /** The name of the connected client machine, read as UTF-16; null when empty or unavailable. */
     public static native String getClientName();
 }

@@ -3,12 +3,14 @@ package com.ulvex.kesp.tavik.common.win32;
 /**
  * Shell shortcut files, written through {@code ulvexwin64.dll}.
  *
- * <p>The result of {@link #winCreateShortcut} is a Windows error code:
+ * <p>Every string crosses as UTF-16, and the file is saved at the link path as given, whatever
+ * its length. The result of {@link #winCreateShortcut} is a Windows error code:
  *
  * <ul>
  *   <li>0: the shortcut file was written.
  *   <li>87 ({@code ERROR_INVALID_PARAMETER}) without any COM work when a string argument was
- *       null or could not be converted (a failed conversion also leaves its
+ *       null, held U+0000 (the shell would read it shorter) or could not be converted (a failed
+ *       conversion also leaves its
  *       {@code OutOfMemoryError} to Java).
  *   <li>Otherwise no file was written: the shell's link object or its file interface was
  *       unavailable, the link path could not be converted, or saving failed. The result is then

@@ -3,7 +3,8 @@ package com.ulvex.kesp.tavik.common.communication.win32;
 /**
  * Both ends of Windows message-mode named pipes, through {@code ulvexwin64.dll}. Handles are
  * carried as {@code int}; -1 means no handle. Every call is synchronous and blocks for as long
- * as Windows takes.
+ * as Windows takes. Pipe names cross as UTF-16; a name holding U+0000, which would reach the
+ * pipe of the shorter name, is refused as a null one is (-1, or false).
  *
  * <p>{@link #read} and {@link #write} move the first {@code count} bytes of {@code buffer} (a
  * read only the bytes it delivers) and read or write no other element of it; a null buffer or
