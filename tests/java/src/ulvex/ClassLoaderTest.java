@@ -1,7 +1,6 @@
 package ulvex;
 
 import static java.util.concurrent.TimeUnit.SECONDS;
-import static java.util.stream.Collectors.toList;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
@@ -9,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.ulvex.kesp.tavik.common.win32.Environment;
 import java.io.BufferedReader;
+import java.io.IOException;
 import java.io.InputStreamReader;
 import java.lang.management.ManagementFactory;
 import java.lang.ref.WeakReference;
@@ -58,8 +58,15 @@ class ClassLoaderTest {
         command.add(Paths.get(Cycles.class.getProtectionDomain().getCodeSource().getLocation().toURI()).toString());
         command.add(Cycles.class.getName());
         Process cycles = new ProcessBuilder(command).redirectErrorStream(true).start();
-        List<String> log = new BufferedReader(new InputStreamReader(cycles.getInputStream())).lines().collect(toList());
-        log.forEach(System.out::println);
+        List<String> log = new ArrayList<>();
+        BufferedReader output = new BufferedReader(new InputStreamReader(cycles.getInputStream()));
+        for (String line = output.readLine(); line != null; line = output.readLine()) {
+            System.out.println(line);
+            log.add(line);
+            if (log.stream().filter(entry -> entry.contains("Unloaded library")).count() == 3) {
+                cycles.getOutputStream().close();
+            }
+        }
         assertTrue(cycles.waitFor(300, SECONDS));
         assertEquals(0, cycles.exitValue());
         assertEquals(3, log.stream().filter(line -> line.matches(".*Loaded library .*ulvexwin64.dll.*")).count());
@@ -80,6 +87,25 @@ class ClassLoaderTest {
                 }
                 System.out.println("cycle " + cycle + ": loader collected");
             }
+            awaitEndOfInput();
+        }
+
+        /**
+         * The collector's cleaner unloads the last loader's library a moment after the loader is
+         * collected: the test closes standard input once the log shows it, else a minute ends the
+         * wait.
+         */
+        static void awaitEndOfInput() throws InterruptedException {
+            Thread reader = new Thread(() -> {
+                try {
+                    System.in.read();
+                } catch (IOException closed) {
+                    return;
+                }
+            });
+            reader.setDaemon(true);
+            reader.start();
+            reader.join(60_000);
         }
 
         /** The last loader's library may wait a moment to be unloaded: until then, none loads. */
