@@ -17,22 +17,14 @@
 
 namespace {
 
-std::atomic<int> requests{0};    // the library's heap requests during one call
-std::atomic<int> failing{0};     // the request that fails; 0: none
-std::atomic<int> blocksHeld{0};  // blocks given to the library and not freed yet
+std::atomic<int> requests{0};  // the library's heap requests during one call
+std::atomic<int> failing{0};   // the request that fails; 0: none
 
 LPVOID WINAPI failingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
     if (++requests == failing) {
         return nullptr;
     }
-    LPVOID block = jnitest::guardedHeapAlloc(heap, flags, size);
-    blocksHeld += block != nullptr ? 1 : 0;
-    return block;
-}
-
-BOOL WINAPI countingHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
-    blocksHeld -= block != nullptr ? 1 : 0;
-    return jnitest::guardedHeapFree(heap, flags, block);
+    return jnitest::guardedHeapAlloc(heap, flags, size);
 }
 
 BOOL WINAPI refusedTlsSetValue(DWORD, LPVOID) {
@@ -44,7 +36,6 @@ protected:
     FamilyData data;
     jnitest::Library library;
     jnitest::ImportHook heapAlloc{library.handle(), "KERNEL32.dll", "HeapAlloc", failingHeapAlloc};
-    jnitest::ImportHook heapFree{library.handle(), "KERNEL32.dll", "HeapFree", countingHeapFree};
 };
 
 // Runs the row once with the nth request failing; on a fresh thread when `firstCall`.
@@ -71,12 +62,13 @@ TEST_F(AllocationTest, EveryFailingAllocationGivesTheFailureResultAndKeepsNothin
         for (bool firstCall : {false, true}) {
             for (int nth = 1;; ++nth) {
                 ASSERT_LT(nth, 16) << row.name << " keeps allocating";
-                blocksHeld = 0;
+                const long blocksHeld = jnitest::guardedBlocksHeld();
                 Outcome outcome = runOnce(library, row, nth, firstCall);
                 bool reached = requests >= nth;
                 EXPECT_EQ(outcome, reached ? Outcome::failed : Outcome::succeeded)
                     << row.name << ", request " << nth << (firstCall ? ", first call" : "");
-                EXPECT_EQ(blocksHeld.load(), 0) << row.name << ", request " << nth;
+                EXPECT_EQ(jnitest::guardedBlocksHeld(), blocksHeld)
+                    << row.name << ", request " << nth;
                 if (!reached) {
                     std::printf("%-22s %-11s %d allocation(s), each failing one gives failed\n",
                                 row.name, firstCall ? "first call" : "called in", nth - 1);

@@ -245,18 +245,6 @@ void callRaising(void* context) {
     }
 }
 
-// The library's heap blocks not given back yet.
-int blocksHeld;
-LPVOID WINAPI countingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
-    LPVOID block = jnitest::guardedHeapAlloc(heap, flags, size);
-    blocksHeld += block != nullptr ? 1 : 0;
-    return block;
-}
-BOOL WINAPI countingHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
-    blocksHeld -= block != nullptr ? 1 : 0;
-    return jnitest::guardedHeapFree(heap, flags, block);
-}
-
 struct RaisingCase {
     const char* name;
     const char* import;
@@ -279,9 +267,7 @@ protected:
 TEST_P(StructuredException, LeavingTheExportStillReleasesTheName) {
     const RaisingCase& c = GetParam();
     jstring name = host.string(u"\\\\.\\pipe\\" + std::u16string(300, u'r'));
-    jnitest::ImportHook alloc(library.handle(), "KERNEL32.dll", "HeapAlloc", &countingHeapAlloc);
-    jnitest::ImportHook free(library.handle(), "KERNEL32.dll", "HeapFree", &countingHeapFree);
-    blocksHeld = 0;
+    const long blocksHeld = jnitest::guardedBlocksHeld();
     {
         jnitest::ImportHook hook(library.handle(), "KERNEL32.dll", c.import, c.replacement);
         raises = 0;
@@ -290,7 +276,8 @@ TEST_P(StructuredException, LeavingTheExportStillReleasesTheName) {
             ASSERT_TRUE(jnitest::catchesStructuredException(&callRaising, &call));
             EXPECT_EQ(raises, round) << "the exception did not come from the import";
             EXPECT_EQ(host.stringRegions(), round);
-            EXPECT_EQ(blocksHeld, 0) << "name not released by the unwind";
+            EXPECT_EQ(jnitest::guardedBlocksHeld(), blocksHeld)
+                << "name not released by the unwind";
         }
     }
     EXPECT_EQ(host.call(pipe.waitForPipe, host.string("\\\\.\\pipe\\ulvex-test-absent"), 10),

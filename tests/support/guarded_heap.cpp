@@ -1,5 +1,6 @@
 #include "guarded_heap.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +55,8 @@ void keepInQuarantine(BYTE* region) {
     }
 }
 
+std::atomic<long> blocksHeld{0};
+
 }  // namespace
 
 LPVOID WINAPI guardedHeapAlloc(HANDLE, DWORD flags, SIZE_T size) {
@@ -75,6 +78,7 @@ LPVOID WINAPI guardedHeapAlloc(HANDLE, DWORD flags, SIZE_T size) {
     if ((flags & HEAP_ZERO_MEMORY) == 0) {
         std::memset(block, freshFill, size);
     }
+    ++blocksHeld;
     return block;
 }
 
@@ -103,7 +107,12 @@ BOOL WINAPI guardedHeapFree(HANDLE, DWORD, LPVOID block) {
     }
     VirtualFree(region, usableBytes(header.size), MEM_DECOMMIT);
     keepInQuarantine(region);
+    --blocksHeld;
     return TRUE;
+}
+
+long guardedBlocksHeld() {
+    return blocksHeld;
 }
 
 void useGuardedHeap(HMODULE module) {

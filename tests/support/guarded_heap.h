@@ -13,6 +13,9 @@ namespace jnitest {
 LPVOID WINAPI guardedHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
 BOOL WINAPI guardedHeapFree(HANDLE heap, DWORD flags, LPVOID block);
 
+// Blocks given out and not freed yet, in every thread.
+long guardedBlocksHeld();
+
 // Points the module's HeapAlloc and HeapFree imports at the two above; a module that imports
 // neither is left as it is.
 void useGuardedHeap(HMODULE module);
